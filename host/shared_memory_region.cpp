@@ -1,0 +1,123 @@
+#include "host/shared_memory_region.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace Vardel {
+
+UniqueFd& UniqueFd::operator=(UniqueFd&& other) noexcept
+{
+    if (this != &other) {
+        reset();
+        fd_ = std::exchange(other.fd_, -1);
+    }
+    return *this;
+}
+
+UniqueFd::~UniqueFd() { reset(); }
+
+void UniqueFd::reset()
+{
+    if (fd_ >= 0)
+        ::close(fd_);
+    fd_ = -1;
+}
+
+Mapping& Mapping::operator=(Mapping&& other) noexcept
+{
+    if (this != &other) {
+        reset();
+        address_ = std::exchange(other.address_, nullptr);
+        bytes_ = std::exchange(other.bytes_, 0);
+    }
+    return *this;
+}
+
+Mapping::~Mapping() { reset(); }
+
+void Mapping::reset()
+{
+    if (address_)
+        ::munmap(address_, bytes_);
+    address_ = nullptr;
+    bytes_ = 0;
+}
+
+namespace shm {
+
+namespace {
+std::string describe(const char* what, const std::string& name)
+{
+    return std::string(what) + " " + name + ": " + std::strerror(errno);
+}
+} // namespace
+
+UniqueFd openExisting(const std::string& objectName, Access access, std::string& error)
+{
+    const int flags = (access == Access::ReadWrite ? O_RDWR : O_RDONLY) | O_CLOEXEC;
+    UniqueFd fd(::shm_open(objectName.c_str(), flags, 0));
+    if (!fd)
+        error = describe("cannot open shared memory", objectName);
+    return fd;
+}
+
+UniqueFd createExclusive(const std::string& objectName, std::uint64_t bytes, std::string& error)
+{
+    UniqueFd fd(::shm_open(objectName.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+    if (!fd) {
+        error = describe("cannot create shared memory", objectName);
+        return fd;
+    }
+    if (::ftruncate(fd.get(), static_cast<off_t>(bytes)) != 0) {
+        error = describe("cannot size shared memory", objectName);
+        ::shm_unlink(objectName.c_str());
+        fd.reset();
+    }
+    return fd;
+}
+
+void unlink(const std::string& objectName) { ::shm_unlink(objectName.c_str()); }
+
+std::int64_t objectSize(int fd)
+{
+    struct stat st {};
+    return ::fstat(fd, &st) == 0 ? static_cast<std::int64_t>(st.st_size) : -1;
+}
+
+bool unlinked(int fd)
+{
+    struct stat st {};
+    return ::fstat(fd, &st) != 0 || st.st_nlink == 0;
+}
+
+Mapping map(int fd, std::uint64_t offset, std::uint64_t bytes, Access access, std::string& error)
+{
+    const int prot = access == Access::ReadWrite ? PROT_READ | PROT_WRITE : PROT_READ;
+    void* address = ::mmap(nullptr, bytes, prot, MAP_SHARED, fd, static_cast<off_t>(offset));
+    if (address == MAP_FAILED) {
+        error = std::string("cannot map shared memory: ") + std::strerror(errno);
+        return {};
+    }
+    return Mapping(address, bytes);
+}
+
+void populate(const Mapping& mapping)
+{
+#ifdef MADV_POPULATE_WRITE
+    if (::madvise(mapping.data(), mapping.size(), MADV_POPULATE_WRITE) == 0)
+        return;
+#endif
+    // Older kernels: one write per page does the same. The region is fresh, so a zero
+    // written over zero changes nothing a reader could see.
+    const long page = ::sysconf(_SC_PAGESIZE);
+    auto* bytes = static_cast<volatile std::uint8_t*>(mapping.data());
+    for (std::size_t offset = 0; offset < mapping.size(); offset += static_cast<std::size_t>(page))
+        bytes[offset] = bytes[offset];
+}
+
+} // namespace shm
+} // namespace Vardel

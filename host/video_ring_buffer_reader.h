@@ -1,0 +1,74 @@
+#pragma once
+
+#include "host/frame_slot.h"
+#include "host/ring_layout.h"
+#include "host/shared_memory_region.h"
+#include "host/vardelcore_export.h"
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace Vardel {
+
+// Consumer side of the video ring, usable from any process. It validates the region
+// before it trusts it, and never hands out a frame that was overwritten while it was
+// being copied.
+class VARDELCORE_EXPORT VideoRingBufferReader {
+public:
+    enum class ReadResult {
+        Frame,   // header and pixels hold one complete frame
+        NoFrame, // nothing published yet
+        Torn,    // the writer kept overwriting the frame while it was copied; try again
+        Invalid, // the region or the frame header is not sound; detach
+    };
+    enum class WaitResult {
+        Frame,      // a frame other than the last one read is available
+        Timeout,    // none within the timeout, the writer is alive
+        WriterGone, // the region was removed or its writer died
+    };
+
+    VideoRingBufferReader() = default;
+    VideoRingBufferReader(const VideoRingBufferReader&) = delete;
+    VideoRingBufferReader& operator=(const VideoRingBufferReader&) = delete;
+
+    bool attach(const std::string& name);
+    void detach();
+    bool isAttached() const { return control_ != nullptr; }
+    const std::string& lastError() const { return error_; }
+
+    std::uint32_t slotCount() const { return geometry_.slotCount; }
+    std::uint64_t slotBytes() const { return geometry_.slotBytes; }
+    bool captureActive() const;
+    // A writer process holds the region and the region is still the one under its name.
+    bool writerAlive() const;
+    std::uint64_t latestFrameNumber() const;
+    std::uint64_t lastReadFrameNumber() const { return lastRead_; }
+
+    // Waits until a frame other than the last one read is published.
+    WaitResult waitForFrame(std::chrono::nanoseconds timeout);
+
+    // Copies the newest frame. pixels is resized to the frame's data size (its capacity
+    // is reused, so steady reading does not allocate).
+    ReadResult readLatest(FrameSlot& header, std::vector<std::uint8_t>& pixels);
+
+    // Frames that were overwritten while being copied, since attach.
+    std::uint64_t tornReads() const { return torn_; }
+
+private:
+    const ring::SlotDescriptor& descriptor(std::uint64_t slot) const;
+    void syncEpoch();
+
+    std::string error_;
+    ring::Geometry geometry_;
+    UniqueFd fd_;
+    Mapping controlMapping_; // control block and descriptors, writable for the waiter count
+    Mapping dataMapping_;    // slot data, read-only
+    ring::Control* control_ = nullptr;
+    std::uint64_t epoch_ = 0;
+    std::uint64_t lastRead_ = 0;
+    std::uint64_t torn_ = 0;
+};
+
+} // namespace Vardel

@@ -1,0 +1,187 @@
+#include "host/video_ring_buffer_writer.h"
+
+#include "host/futex.h"
+
+#include <chrono>
+#include <cstring>
+#include <new>
+#include <unistd.h>
+
+namespace Vardel {
+
+VideoRingBufferWriter::~VideoRingBufferWriter() { disconnect(); }
+
+bool VideoRingBufferWriter::connect(const std::string& name, unsigned int slotCount, unsigned int slotBytes)
+{
+    disconnect();
+    error_.clear();
+    const auto object = ring::objectName(name);
+    const auto geometry = ring::makeGeometry(slotCount, slotBytes);
+    if (!object || !geometry) {
+        error_ = !object ? "invalid ring name '" + name + "'" : "invalid ring geometry";
+        return false;
+    }
+
+    // A region of the same geometry is taken over in place, so readers that are
+    // attached (for instance across a host restart) keep receiving frames.
+    std::string ignored;
+    if (UniqueFd existing = shm::openExisting(*object, shm::Access::ReadWrite, ignored)) {
+        ring::FixedHeader header{};
+        const std::int64_t size = shm::objectSize(existing.get());
+        const bool readable = ::pread(existing.get(), &header, sizeof header, 0) == ssize_t(sizeof header);
+        const auto found = readable ? ring::validateHeader(header, std::uint64_t(size), ignored) : std::nullopt;
+        if (found && found->slotCount == geometry->slotCount && found->slotBytes == geometry->slotBytes
+            && std::uint64_t(size) == geometry->regionBytes) {
+            if (Mapping mapping = shm::map(existing.get(), 0, geometry->regionBytes, shm::Access::ReadWrite, error_)) {
+                fd_ = std::move(existing);
+                mapping_ = std::move(mapping);
+            }
+        }
+        if (!mapping_)
+            shm::unlink(*object);
+    }
+
+    const bool fresh = !mapping_;
+    if (fresh) {
+        fd_ = shm::createExclusive(*object, geometry->regionBytes, error_);
+        if (!fd_)
+            return false;
+        mapping_ = shm::map(fd_.get(), 0, geometry->regionBytes, shm::Access::ReadWrite, error_);
+        if (!mapping_) {
+            fd_.reset();
+            shm::unlink(*object);
+            return false;
+        }
+    }
+    shm::populate(mapping_);
+
+    objectName_ = *object;
+    geometry_ = *geometry;
+    control_ = reinterpret_cast<ring::Control*>(mapping_.data());
+    takeOver(fresh);
+    return true;
+}
+
+void VideoRingBufferWriter::takeOver(bool freshRegion)
+{
+    if (freshRegion) {
+        // The object is new and zero-filled; building the control block in place is safe.
+        new (control_) ring::Control{};
+        for (std::uint32_t i = 0; i < geometry_.slotCount; ++i)
+            new (&descriptor(i)) ring::SlotDescriptor{};
+        control_->fixed.version = ring::kVersion;
+        control_->fixed.slotCount = geometry_.slotCount;
+        control_->fixed.slotBytes = geometry_.slotBytes;
+        control_->fixed.dataOffset = geometry_.dataOffset;
+        control_->fixed.regionBytes = geometry_.regionBytes;
+    }
+    epoch_ = std::uint64_t(std::chrono::steady_clock::now().time_since_epoch().count()) ^ std::uint64_t(::getpid());
+    control_->captureActive.store(0, std::memory_order_relaxed);
+    control_->latestFrame.store(0, std::memory_order_relaxed);
+    for (std::uint32_t i = 0; i < geometry_.slotCount; ++i) {
+        auto& d = descriptor(i);
+        // Keep the sequence moving forward (a reader may be in the middle of this slot)
+        // but leave it even, and mark the slot as holding no frame.
+        const std::uint64_t seq = d.sequence.load(std::memory_order_relaxed);
+        d.sequence.store((seq | 1) + 1, std::memory_order_relaxed);
+        d.header[0].store(0, std::memory_order_relaxed);
+    }
+    control_->writerPid.store(::getpid(), std::memory_order_relaxed);
+    // Release: a reader that sees the new epoch or the magic sees the state above.
+    control_->epoch.store(epoch_, std::memory_order_release);
+    std::atomic_ref<std::uint64_t>(control_->fixed.magic).store(ring::kMagic, std::memory_order_release);
+    published_ = 0;
+    acquired_.reset();
+    // Waiters of the previous writer re-check the ring.
+    control_->wakeWord.fetch_add(1, std::memory_order_seq_cst);
+    futex::wakeAll(control_->wakeWord);
+}
+
+void VideoRingBufferWriter::disconnect()
+{
+    if (control_) {
+        control_->captureActive.store(0, std::memory_order_release);
+        // Leave the name alone if another writer has taken the region over since.
+        if (control_->epoch.load(std::memory_order_acquire) == epoch_) {
+            control_->writerPid.store(0, std::memory_order_release);
+            shm::unlink(objectName_);
+        }
+        control_->wakeWord.fetch_add(1, std::memory_order_seq_cst);
+        futex::wakeAll(control_->wakeWord);
+    }
+    control_ = nullptr;
+    mapping_.reset();
+    fd_.reset();
+    acquired_.reset();
+}
+
+ring::SlotDescriptor& VideoRingBufferWriter::descriptor(std::uint64_t slot) const
+{
+    auto* first = reinterpret_cast<ring::SlotDescriptor*>(mapping_.data() + sizeof(ring::Control));
+    return first[slot];
+}
+
+std::optional<WriteSlot> VideoRingBufferWriter::acquireWriteSlot()
+{
+    if (!control_)
+        return std::nullopt;
+    if (acquired_)
+        cancelWrite(*acquired_);
+    const std::uint64_t slot = published_ % geometry_.slotCount;
+    auto& d = descriptor(slot);
+    d.sequence.store(d.sequence.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
+    // Full fence: the odd sequence must be visible before any byte of the slot changes,
+    // whatever kind of store (non-temporal included) the producer uses.
+    std::atomic_thread_fence(std::memory_order_seq_cst);
+    acquired_ = slot;
+    return WriteSlot{slot, mapping_.data() + geometry_.dataOffset + slot * geometry_.slotStride, geometry_.slotBytes};
+}
+
+void VideoRingBufferWriter::releaseWriteSlot(std::uint64_t slotIndex, const FrameSlot& frame)
+{
+    if (!control_ || acquired_ != slotIndex)
+        return;
+    FrameSlot stamped = frame;
+    stamped.frameNumber = published_ + 1;
+    std::uint64_t words[sizeof(FrameSlot) / 8];
+    std::memcpy(words, &stamped, sizeof words);
+    auto& d = descriptor(slotIndex);
+    for (std::size_t i = 0; i < std::size(words); ++i)
+        d.header[i].store(words[i], std::memory_order_relaxed);
+    // Every pixel store of the producer is complete before the slot reads as published.
+    std::atomic_thread_fence(std::memory_order_seq_cst);
+    d.sequence.store(d.sequence.load(std::memory_order_relaxed) + 1, std::memory_order_release);
+    control_->latestFrame.store(stamped.frameNumber, std::memory_order_release);
+    published_ = stamped.frameNumber;
+    acquired_.reset();
+}
+
+void VideoRingBufferWriter::cancelWrite(std::uint64_t slotIndex)
+{
+    if (!control_ || acquired_ != slotIndex)
+        return;
+    auto& d = descriptor(slotIndex);
+    // The slot's old frame may be partly overwritten: it no longer holds a frame.
+    d.header[0].store(0, std::memory_order_relaxed);
+    d.sequence.store(d.sequence.load(std::memory_order_relaxed) + 1, std::memory_order_release);
+    acquired_.reset();
+}
+
+void VideoRingBufferWriter::signalAllFrameEvents()
+{
+    if (!control_)
+        return;
+    // seq_cst pairs with the reader's sleepers increment: either the reader sees the
+    // new word and does not sleep, or this load sees the sleeper and wakes it.
+    control_->wakeWord.fetch_add(1, std::memory_order_seq_cst);
+    if (control_->sleepers.load(std::memory_order_seq_cst) != 0)
+        futex::wakeAll(control_->wakeWord);
+}
+
+void VideoRingBufferWriter::setCaptureActive(bool active)
+{
+    if (control_)
+        control_->captureActive.store(active ? 1 : 0, std::memory_order_release);
+}
+
+} // namespace Vardel

@@ -1,0 +1,61 @@
+#pragma once
+
+#include "host/frame_slot.h"
+#include "host/ring_layout.h"
+#include "host/shared_memory_region.h"
+#include "host/vardelcore_export.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace Vardel {
+
+// Producer side of the shared-memory video ring. One producer thread calls
+// acquireWriteSlot / releaseWriteSlot / cancelWrite / signalAllFrameEvents;
+// setCaptureActive may be called from any thread at the same time.
+// The writer never waits for readers: a reader that falls behind sees its slot
+// overwritten and skips to the newest frame.
+class VARDELCORE_EXPORT VideoRingBufferWriter {
+public:
+    VideoRingBufferWriter() = default;
+    ~VideoRingBufferWriter();
+    VideoRingBufferWriter(const VideoRingBufferWriter&) = delete;
+    VideoRingBufferWriter& operator=(const VideoRingBufferWriter&) = delete;
+
+    // Creates (or takes over a matching) ring of slotCount slots of slotBytes bytes under
+    // name. A region left behind with another geometry or unreadable contents is replaced.
+    // Every page is faulted in here, so that writing frames never waits for the kernel.
+    bool connect(const std::string& name, unsigned int slotCount, unsigned int slotBytes);
+    bool isConnected() const { return control_ != nullptr; }
+    const std::string& lastError() const { return error_; }
+
+    // The next slot, marked as being written; nothing when the ring is not connected.
+    std::optional<WriteSlot> acquireWriteSlot();
+    // Publishes the acquired slot with a copy of frame (frameNumber is stamped here).
+    void releaseWriteSlot(std::uint64_t slotIndex, const FrameSlot& frame);
+    // Gives the acquired slot back without publishing anything.
+    void cancelWrite(std::uint64_t slotIndex);
+    // Wakes every reader waiting for a frame.
+    void signalAllFrameEvents();
+    void setCaptureActive(bool active);
+
+    std::uint64_t publishedFrames() const { return published_; }
+
+private:
+    void disconnect();
+    void takeOver(bool freshRegion);
+    ring::SlotDescriptor& descriptor(std::uint64_t slot) const;
+
+    std::string objectName_;
+    std::string error_;
+    ring::Geometry geometry_;
+    UniqueFd fd_;
+    Mapping mapping_;
+    ring::Control* control_ = nullptr;
+    std::uint64_t epoch_ = 0;
+    std::uint64_t published_ = 0;
+    std::optional<std::uint64_t> acquired_;
+};
+
+} // namespace Vardel

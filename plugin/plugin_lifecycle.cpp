@@ -1,0 +1,121 @@
+#include "plugin/korvane_plugin.h"
+
+#include "host/logging_service.h"
+#include "host/settings_manager.h"
+#include "host/shared_memory_manager.h"
+#include "host/video_ring_buffer_writer.h"
+#include "plugin/plugin_names.h"
+#include "ui/korvane_widget.h"
+
+#include <QCoreApplication>
+#include <QTimer>
+
+#include <opencv2/core/utility.hpp>
+#include <opencv2/videoio.hpp>
+
+namespace Vardel {
+
+namespace {
+constexpr unsigned kRingSlots = 8;
+constexpr unsigned kRingSlotBytes = 16 * 1024 * 1024;
+} // namespace
+
+KorvanePlugin::~KorvanePlugin()
+{
+    shutdown();
+    // The members go in reverse order: the worker threads are joined before the ring
+    // writer they use is destroyed.
+}
+
+bool KorvanePlugin::initialize()
+{
+    // Called again, initialize must not pull the writer or the device from under a session.
+    waitForWorkers();
+    if (running) {
+        if (widget)
+            widget->setCaptureState(false, 0.0);
+        stopCapture();
+    }
+
+    const QString ringName = SharedMemoryManager::instance().getVideoRingBufferName();
+    ringWriter = std::make_unique<VideoRingBufferWriter>();
+    if (!ringWriter->connect(ringName.toStdString(), kRingSlots, kRingSlotBytes)) {
+        LoggingService::instance()->error(
+            names::logSource, QStringLiteral("Failed to connect video ring buffer %1: %2")
+                                  .arg(ringName, QString::fromStdString(ringWriter->lastError())));
+    }
+
+    delete fpsTimer;
+    fpsTimer = new QTimer(this);
+    connect(fpsTimer, &QTimer::timeout, this, &KorvanePlugin::updateFPS);
+    fpsTimer->start(1000);
+
+    if (videoCapture && videoCapture->isOpened())
+        videoCapture->release();
+    videoCapture = makeVideoCapture();
+    cv::setNumThreads(1);
+    loadSettings();
+    return true;
+}
+
+void KorvanePlugin::shutdown()
+{
+    // No worker may still be opening the device or starting a frame thread when the
+    // capture object goes.
+    waitForWorkers();
+    if (running) {
+        if (widget)
+            widget->setCaptureState(false, 0.0);
+        stopCapture();
+    }
+    if (fpsTimer) {
+        fpsTimer->stop();
+        delete fpsTimer;
+        fpsTimer = nullptr;
+    }
+    // Notifications the workers queued are delivered before the settings are written.
+    QCoreApplication::processEvents();
+    saveSettings();
+    if (videoCapture) {
+        if (videoCapture->isOpened())
+            videoCapture->release();
+        videoCapture.reset();
+    }
+}
+
+void KorvanePlugin::waitForWorkers()
+{
+    // The stop worker first: it may itself be waiting for the start worker.
+    stopThread.stop();
+    startThread.stop();
+}
+
+void KorvanePlugin::loadSettings()
+{
+    if (!settingsManager) {
+        LoggingService::instance()->warning(names::logSource,
+                                            QStringLiteral("SettingsManager not available, using defaults"));
+        return;
+    }
+    // Taken as stored: a frame rate that is not a number reads as 0, and the start
+    // refuses values it cannot serve.
+    videoSource = settingsManager->getPluginValue(names::settingsGroup, names::keyVideoSource, QVariant(QString()))
+                      .toString();
+    captureFrameRate =
+        settingsManager->getPluginValue(names::settingsGroup, names::keyCaptureFrameRate, QVariant(60)).toInt();
+    captureResolution = settingsManager
+                            ->getPluginValue(names::settingsGroup, names::keyCaptureResolution,
+                                             QVariant(QStringLiteral("1920x1080")))
+                            .toString();
+}
+
+void KorvanePlugin::saveSettings()
+{
+    if (!settingsManager)
+        return;
+    settingsManager->setPluginValue(names::settingsGroup, names::keyVideoSource, QVariant(videoSource));
+    settingsManager->setPluginValue(names::settingsGroup, names::keyCaptureFrameRate, QVariant(captureFrameRate));
+    settingsManager->setPluginValue(names::settingsGroup, names::keyCaptureResolution, QVariant(captureResolution));
+}
+
+} // namespace Vardel

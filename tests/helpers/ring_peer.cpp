@@ -1,0 +1,87 @@
+// Second process for the ring tests.
+//   ring_peer read NAME FRAMES TIMEOUT_MS   reads FRAMES frames, checking each against its header
+//   ring_peer write NAME FRAMES WIDTH HEIGHT  publishes FRAMES pattern frames as fast as it can
+// Prints one "key=value ..." line; exit status 0 when every frame was sound.
+
+#include "helpers/test_frames.h"
+#include "host/video_ring_buffer_reader.h"
+#include "host/video_ring_buffer_writer.h"
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <thread>
+#include <vector>
+
+using namespace Vardel;
+
+namespace {
+
+int readFrames(const std::string& name, long frames, long timeoutMs)
+{
+    VideoRingBufferReader reader;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (!reader.attach(name)) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            std::printf("error=%s\n", reader.lastError().c_str());
+            return 2;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    long good = 0, bad = 0, skipped = 0;
+    std::uint64_t previous = 0;
+    FrameSlot header;
+    std::vector<std::uint8_t> pixels;
+    while (good < frames && std::chrono::steady_clock::now() < deadline) {
+        if (reader.waitForFrame(std::chrono::milliseconds(200)) != VideoRingBufferReader::WaitResult::Frame)
+            continue;
+        const auto result = reader.readLatest(header, pixels);
+        if (result != VideoRingBufferReader::ReadResult::Frame)
+            continue;
+        if (testing::firstPatternMismatch(pixels.data(), header) >= 0 || header.frameNumber <= previous)
+            ++bad;
+        else
+            ++good;
+        if (previous && header.frameNumber > previous + 1)
+            skipped += long(header.frameNumber - previous - 1);
+        previous = header.frameNumber;
+    }
+    std::printf("good=%ld bad=%ld skipped=%ld torn=%llu last=%llu\n", good, bad, skipped,
+                static_cast<unsigned long long>(reader.tornReads()), static_cast<unsigned long long>(previous));
+    return good >= frames && bad == 0 ? 0 : 1;
+}
+
+int writeFrames(const std::string& name, long frames, std::uint32_t width, std::uint32_t height)
+{
+    VideoRingBufferWriter writer;
+    if (!writer.connect(name, 4, width * height * 3)) {
+        std::printf("error=%s\n", writer.lastError().c_str());
+        return 2;
+    }
+    writer.setCaptureActive(true);
+    for (long i = 1; i <= frames; ++i) {
+        auto slot = writer.acquireWriteSlot();
+        if (!slot)
+            return 3;
+        const FrameSlot header = testing::patternHeader(width, height, i);
+        testing::fillPattern(slot->data, header);
+        writer.releaseWriteSlot(slot->slotIndex, header);
+        writer.signalAllFrameEvents();
+    }
+    std::printf("published=%llu\n", static_cast<unsigned long long>(writer.publishedFrames()));
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    const std::string mode = argc > 1 ? argv[1] : "";
+    if (mode == "read" && argc == 5)
+        return readFrames(argv[2], std::atol(argv[3]), std::atol(argv[4]));
+    if (mode == "write" && argc == 6)
+        return writeFrames(argv[2], std::atol(argv[3]), std::uint32_t(std::atol(argv[4])), std::uint32_t(std::atol(argv[5])));
+    std::fprintf(stderr, "usage: ring_peer read NAME FRAMES TIMEOUT_MS | write NAME FRAMES WIDTH HEIGHT\n");
+    return 64;
+}
