@@ -1,6 +1,8 @@
 #include "plugin/korvane_plugin.h"
 
+#include "host/video_ring_buffer_writer.h"
 #include "plugin/plugin_names.h"
+#include "ui/korvane_widget.h"
 
 #include <QCoreApplication>
 #include <QEvent>
@@ -21,7 +23,7 @@ void KorvanePlugin::retranslate()
     if (!widget)
         return;
     QEvent event(QEvent::LanguageChange);
-    QCoreApplication::sendEvent(widget, &event);
+    QCoreApplication::sendEvent(widget.data(), &event);
 }
 
 QString KorvanePlugin::pluginId() const { return names::pluginId; }

@@ -1,0 +1,16 @@
+#include "plugin/korvane_plugin.h"
+
+#include "capture/platform.h"
+#include "plugin/plugin_names.h"
+
+namespace Vardel {
+
+QStringList KorvanePlugin::enumerateVideoDevices()
+{
+    // The test source always comes first: a start without a chosen source takes it.
+    QStringList sources{names::testSource};
+    sources += platform::videoDeviceEntries();
+    return sources;
+}
+
+} // namespace Vardel

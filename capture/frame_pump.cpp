@@ -1,0 +1,102 @@
+// The frame thread: one of the two loops below runs per capture session, writing every
+// frame straight into the ring slot it publishes. Nothing on the per-frame path
+// allocates, locks, logs or formats text (the one exception is the single warning about
+// a device that delivers frames of the wrong size).
+
+#include "plugin/korvane_plugin.h"
+
+#include "capture/frame_header.h"
+#include "capture/pacing.h"
+#include "capture/platform.h"
+#include "capture/steady_clock.h"
+#include "capture/test_pattern.h"
+#include "host/logging_service.h"
+#include "host/video_ring_buffer_writer.h"
+#include "plugin/plugin_names.h"
+
+#include <opencv2/core.hpp>
+#include <opencv2/videoio.hpp>
+#include <xmmintrin.h>
+
+namespace Vardel {
+
+namespace {
+// The device decodes into the slot from its start: have those lines ready.
+void prefetchSlotStart(const std::uint8_t* data)
+{
+    for (int line = 0; line < 3; ++line)
+        _mm_prefetch(reinterpret_cast<const char*>(data + 64 * line), _MM_HINT_T0);
+}
+} // namespace
+
+void KorvanePlugin::captureLoop()
+{
+    platform::raiseFrameThreadPriority();
+    const std::uint32_t width = captureWidth;
+    const std::uint32_t height = captureHeight;
+    FrameSlot header = bgrFrameHeader(width, height);
+    bool wrongSizeReported = false;
+
+    // running is only polled; the stopping thread joins this one, which orders the rest.
+    while (running.load(std::memory_order_relaxed)) {
+        const auto slot = ringWriter->acquireWriteSlot();
+        if (!slot)
+            break;
+        prefetchSlotStart(slot->data);
+        cv::Mat image(int(height), int(width), CV_8UC3, slot->data);
+        bool read = videoCapture->grab() && videoCapture->retrieve(image, 0);
+        // A frame of another size or type cannot land in the slot: OpenCV then decodes into
+        // a buffer of its own and the slot still holds an old frame. Never publish that.
+        if (read && (image.data != slot->data || image.cols != int(width) || image.rows != int(height)
+                     || image.type() != CV_8UC3)) {
+            read = false;
+            if (!wrongSizeReported) {
+                wrongSizeReported = true;
+                LoggingService::instance()->warning(
+                    names::logSource,
+                    QStringLiteral("Device delivered %1x%2 frames (%3 channels), expected %4x%5 BGR; dropping them")
+                        .arg(image.cols)
+                        .arg(image.rows)
+                        .arg(image.channels())
+                        .arg(width)
+                        .arg(height));
+            }
+        }
+        if (read) {
+            header.timestampNs = steadyNowNs();
+            ringWriter->releaseWriteSlot(slot->slotIndex, header);
+            ringWriter->signalAllFrameEvents();
+            framesWritten.fetch_add(1, std::memory_order_relaxed);
+        } else {
+            ringWriter->cancelWrite(slot->slotIndex);
+        }
+    }
+}
+
+void KorvanePlugin::testPatternLoop()
+{
+    platform::raiseFrameThreadPriority();
+    const std::uint32_t width = captureWidth;
+    const std::uint32_t height = captureHeight;
+    FrameSlot header = bgrFrameHeader(width, height);
+    TestPatternPainter painter(width, height);
+    FrameSchedule schedule{1'000'000'000 / sessionFrameRate, steadyNowNs()};
+    std::uint32_t n = 0;
+
+    while (running.load(std::memory_order_relaxed)) {
+        const auto slot = ringWriter->acquireWriteSlot();
+        if (!slot)
+            break;
+        painter.draw(slot->data, n);
+        header.timestampNs = steadyNowNs();
+        ringWriter->releaseWriteSlot(slot->slotIndex, header);
+        ringWriter->signalAllFrameEvents();
+        framesWritten.fetch_add(1, std::memory_order_relaxed);
+        ++n;
+        std::int64_t wakeAt = 0;
+        if (schedule.next(steadyNowNs(), wakeAt))
+            sleepUntilNs(wakeAt);
+    }
+}
+
+} // namespace Vardel

@@ -1,0 +1,19 @@
+#pragma once
+
+// The few things the capture engine does differently per operating system. Each has one
+// implementation file per platform, chosen by the build.
+
+#include <QStringList>
+
+namespace Vardel::platform {
+
+// Device entries ("index: name") after the built-in test source, in ascending index.
+QStringList videoDeviceEntries();
+
+// The OpenCV back end that numbers devices the way videoDeviceEntries does.
+int captureBackend();
+
+// Raises the calling (frame) thread's scheduling priority; best effort, failures ignored.
+void raiseFrameThreadPriority();
+
+} // namespace Vardel::platform

@@ -1,0 +1,23 @@
+// Linux: V4L2 device nodes, OpenCV's V4L2 back end, and a nicer frame thread.
+
+#include "capture/platform.h"
+
+#include "capture/v4l2_device_scan.h"
+
+#include <opencv2/videoio.hpp>
+#include <sys/resource.h>
+#include <unistd.h>
+
+namespace Vardel::platform {
+
+QStringList videoDeviceEntries() { return v4l2::deviceEntries(QStringLiteral("/dev"), v4l2::queryNode); }
+
+int captureBackend() { return cv::CAP_V4L2; }
+
+void raiseFrameThreadPriority()
+{
+    // Needs CAP_SYS_NICE (or a permissive RLIMIT_NICE); without it the thread keeps its priority.
+    (void)::setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), -5);
+}
+
+} // namespace Vardel::platform

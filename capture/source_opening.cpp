@@ -1,0 +1,50 @@
+#include "plugin/korvane_plugin.h"
+
+#include "capture/platform.h"
+#include "capture/start_parameters.h"
+#include "capture/steady_clock.h"
+#include "host/logging_service.h"
+#include "plugin/plugin_names.h"
+
+#include <opencv2/videoio.hpp>
+
+namespace Vardel {
+
+namespace {
+// A source that failed to open is not tried again for this long: opening a missing
+// device can take seconds on some back ends.
+constexpr std::int64_t kFailedSourceHoldOffNs = 30'000'000'000;
+} // namespace
+
+bool KorvanePlugin::openVideoSource(const QString& source, int width, int height, int fps)
+{
+    auto* log = LoggingService::instance();
+    const std::int64_t now = steadyNowNs();
+    if (source == lastFailedSource && now - lastFailedTime < kFailedSourceHoldOffNs)
+        return false;
+
+    if (!videoCapture->open(deviceIndexOf(source), platform::captureBackend())) {
+        lastFailedSource = source;
+        lastFailedTime = now;
+        log->error(names::logSource, QStringLiteral("Failed to open video source: %1").arg(source));
+        return false;
+    }
+    lastFailedSource.clear();
+    // Whatever the device makes of these, frames are asked for as 8-bit BGR of this size.
+    videoCapture->set(cv::CAP_PROP_CONVERT_RGB, 1.0);
+    videoCapture->set(cv::CAP_PROP_FRAME_WIDTH, double(width));
+    videoCapture->set(cv::CAP_PROP_FRAME_HEIGHT, double(height));
+    videoCapture->set(cv::CAP_PROP_FPS, double(fps));
+    videoCapture->set(cv::CAP_PROP_BUFFERSIZE, 0.0);
+    videoCapture->set(cv::CAP_PROP_READ_TIMEOUT_MSEC, 1.0);
+    captureWidth = std::uint32_t(width);
+    captureHeight = std::uint32_t(height);
+    log->info(names::logSource, QStringLiteral("Opened Device %1 at %2x%3 %4fps (BGR-only mode)")
+                                    .arg(source)
+                                    .arg(width)
+                                    .arg(height)
+                                    .arg(fps));
+    return true;
+}
+
+} // namespace Vardel

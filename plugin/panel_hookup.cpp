@@ -1,0 +1,38 @@
+#include "plugin/korvane_plugin.h"
+
+#include "host/logging_service.h"
+#include "plugin/plugin_names.h"
+#include "ui/korvane_widget.h"
+
+namespace Vardel {
+
+QWidget* KorvanePlugin::createWidget()
+{
+    if (widget)
+        return widget;
+    // No parent: the host places the panel in its window and owns it from then on.
+    widget = new KorvaneWidget(this);
+    connect(widget, &KorvaneWidget::videoSourceChanged, this, &KorvanePlugin::onVideoSourceChanged);
+    connect(widget, &KorvaneWidget::captureFrameRateChanged, this, &KorvanePlugin::onCaptureFrameRateChanged);
+    connect(widget, &KorvaneWidget::captureResolutionChanged, this, &KorvanePlugin::onCaptureResolutionChanged);
+    connect(widget, &KorvaneWidget::captureToggleRequested, this, &KorvanePlugin::onCaptureToggleRequested);
+    syncSettingsToWidget();
+    widget->setInitialized(true);
+    return widget;
+}
+
+void KorvanePlugin::syncSettingsToWidget()
+{
+    if (!widget) {
+        LoggingService::instance()->error(names::logSource, QStringLiteral("Widget is null, cannot sync settings"));
+        return;
+    }
+    // A stored source found in the list is selected here and comes back through
+    // onVideoSourceChanged, which saves once; values the panel does not offer stay the
+    // plug-in's own and are written back at every save.
+    widget->setVideoSource(videoSource);
+    widget->setCaptureFrameRate(captureFrameRate);
+    widget->setCaptureResolution(captureResolution);
+}
+
+} // namespace Vardel
