@@ -9,8 +9,10 @@ QStringList KorvanePlugin::enumerateVideoDevices()
 {
     // The test source always comes first: a start without a chosen source takes it.
     QStringList sources{names::testSource};
-    sources += platform::videoDeviceEntries();
+    sources += deviceEntries();
     return sources;
 }
+
+QStringList KorvanePlugin::deviceEntries() { return platform::videoDeviceEntries(); }
 
 } // namespace Vardel

@@ -55,6 +55,8 @@ public:
 protected:
     // Makes the (unopened) capture object; tests replace the device here.
     virtual std::unique_ptr<cv::VideoCapture> makeVideoCapture();
+    // The platform's device entries, listed after the test source; tests supply their own.
+    virtual QStringList deviceEntries();
 
 private slots:
     void onVideoSourceChanged(const QString& source);
