@@ -1,0 +1,50 @@
+#pragma once
+
+#include "host/logging_service.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <mutex>
+
+namespace Vardel::testing {
+
+// Collects the log lines written while it lives (from any thread).
+class LogCapture {
+public:
+    LogCapture()
+        : subscription_([this](const LoggingService::Entry& entry) {
+              std::lock_guard lock(mutex_);
+              lines_ << LoggingService::levelName(entry.level) + QLatin1Char(' ') + entry.source + QLatin1String(": ")
+                      + entry.message;
+          })
+    {
+    }
+
+    // "level source: message" for every line so far.
+    QStringList lines() const
+    {
+        std::lock_guard lock(mutex_);
+        return lines_;
+    }
+    int count(const QString& line) const { return int(lines().count(line)); }
+    int countContaining(const QString& text) const
+    {
+        int n = 0;
+        for (const QString& line : lines())
+            n += line.contains(text) ? 1 : 0;
+        return n;
+    }
+    void clear()
+    {
+        std::lock_guard lock(mutex_);
+        lines_.clear();
+    }
+
+private:
+    mutable std::mutex mutex_;
+    QStringList lines_;
+    LogSubscription subscription_;
+};
+
+} // namespace Vardel::testing

@@ -1,0 +1,62 @@
+#pragma once
+
+// White-box access to the plug-in for tests and benchmarks (the plug-in befriends it).
+
+#include "capture/capture_request.h"
+#include "plugin/korvane_plugin.h"
+#include "ui/korvane_widget.h"
+
+#include <opencv2/videoio.hpp>
+
+namespace Vardel {
+
+struct KorvanePluginProbe {
+    static std::atomic<bool>& running(KorvanePlugin& p) { return p.running; }
+    static std::atomic<int>& framesWritten(KorvanePlugin& p) { return p.framesWritten; }
+    static bool testMode(const KorvanePlugin& p) { return p.testMode; }
+    static std::uint32_t captureWidth(const KorvanePlugin& p) { return p.captureWidth; }
+    static std::uint32_t captureHeight(const KorvanePlugin& p) { return p.captureHeight; }
+    static double currentFps(const KorvanePlugin& p) { return p.currentFps; }
+    static std::int64_t& fpsLastTime(KorvanePlugin& p) { return p.fpsLastTime; }
+    static std::uint64_t& fpsLastCount(KorvanePlugin& p) { return p.fpsLastCount; }
+    static QString videoSource(const KorvanePlugin& p) { return p.videoSource; }
+    static int captureFrameRate(const KorvanePlugin& p) { return p.captureFrameRate; }
+    static QString captureResolution(const KorvanePlugin& p) { return p.captureResolution; }
+    static QString lastFailedSource(const KorvanePlugin& p) { return p.lastFailedSource; }
+    static std::int64_t& lastFailedTime(KorvanePlugin& p) { return p.lastFailedTime; }
+    static cv::VideoCapture* videoCapture(KorvanePlugin& p) { return p.videoCapture.get(); }
+    static KorvaneWidget* widget(KorvanePlugin& p) { return p.widget.data(); }
+    static bool hasTimer(const KorvanePlugin& p) { return p.fpsTimer != nullptr; }
+
+    static const void* runningAddress(const KorvanePlugin& p) { return &p.running; }
+    static const void* framesWrittenAddress(const KorvanePlugin& p) { return &p.framesWritten; }
+    static const void* currentFpsAddress(const KorvanePlugin& p) { return &p.currentFps; }
+
+    static bool openVideoSource(KorvanePlugin& p, const QString& source, int w, int h, int fps)
+    {
+        return p.openVideoSource(source, w, h, fps);
+    }
+    static void updateFPS(KorvanePlugin& p) { p.updateFPS(); }
+    static void startCaptureAsync(KorvanePlugin& p) { p.startCaptureAsync(); }
+    static void stopCapture(KorvanePlugin& p) { p.stopCapture(); }
+
+    // Runs one of the frame loops on a thread of its own, as a session would, with the
+    // given geometry; stop() ends it.
+    static void startLoop(KorvanePlugin& p, bool testPattern, std::uint32_t width, std::uint32_t height, int fps)
+    {
+        p.captureWidth = width;
+        p.captureHeight = height;
+        p.sessionFrameRate = fps;
+        p.framesWritten.store(0);
+        p.running.store(true);
+        p.frameThread = std::thread(testPattern ? &KorvanePlugin::testPatternLoop : &KorvanePlugin::captureLoop, &p);
+    }
+    static void stopLoop(KorvanePlugin& p)
+    {
+        p.running.store(false);
+        p.frameThread.stop();
+    }
+    static void joinLoop(KorvanePlugin& p) { p.frameThread.stop(); }
+};
+
+} // namespace Vardel
