@@ -27,6 +27,7 @@ struct KorvanePluginProbe {
     static cv::VideoCapture* videoCapture(KorvanePlugin& p) { return p.videoCapture.get(); }
     static KorvaneWidget* widget(KorvanePlugin& p) { return p.widget.data(); }
     static bool hasTimer(const KorvanePlugin& p) { return p.fpsTimer != nullptr; }
+    static VideoRingBufferWriter* ringWriter(KorvanePlugin& p) { return p.ringWriter.get(); }
 
     static const void* runningAddress(const KorvanePlugin& p) { return &p.running; }
     static const void* framesWrittenAddress(const KorvanePlugin& p) { return &p.framesWritten; }
