@@ -199,18 +199,20 @@ void KorvanePlugin::applyVideoSource(const QString& source)
 {
     if (source == videoSource)
         return;
+    // A stop the user asked for completes first, and nobody else stops while this does.
+    stopThread.stop();
     const bool wasRunning = running.load(std::memory_order_acquire);
     if (wasRunning) {
         if (widget)
             widget->setCaptureState(false, 0.0);
-        stopThread.stop(); // the stop is done here, synchronously, and by nobody else
         stopCapture();
     }
     videoSource = source;
-    if (wasRunning)
-        startCaptureAsync();
+    // The panel shows the new source before the restart, which starts from the panel's choice.
     if (widget)
         widget->setVideoSource(source);
+    if (wasRunning)
+        startCaptureAsync();
 }
 
 void KorvanePlugin::updateFPS()

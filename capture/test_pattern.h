@@ -5,6 +5,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 namespace Vardel {
@@ -52,5 +53,13 @@ private:
 // source must hold the row repeated for at least rowBytes + 64 bytes.
 void fillRepeatedRows(std::uint8_t* destination, const std::uint8_t* source, std::size_t rowBytes,
                       std::size_t total, bool nonTemporal);
+
+} // namespace Vardel
+
+namespace Vardel {
+
+// Recognises a frame of the pattern: the column offset (2n mod period) of the frame
+// that every pixel agrees with, or nothing when some pixel disagrees.
+std::optional<std::uint32_t> findBarOffset(const std::uint8_t* frame, std::uint32_t width, std::uint32_t height);
 
 } // namespace Vardel

@@ -1,8 +1,10 @@
 // Second process for the ring tests.
 //   ring_peer read NAME FRAMES TIMEOUT_MS   reads FRAMES frames, checking each against its header
+//   ring_peer bars NAME FRAMES TIMEOUT_MS   reads FRAMES test-pattern frames, checking headers and bars
 //   ring_peer write NAME FRAMES WIDTH HEIGHT  publishes FRAMES pattern frames as fast as it can
 // Prints one "key=value ..." line; exit status 0 when every frame was sound.
 
+#include "capture/test_pattern.h"
 #include "helpers/test_frames.h"
 #include "host/video_ring_buffer_reader.h"
 #include "host/video_ring_buffer_writer.h"
@@ -52,6 +54,37 @@ int readFrames(const std::string& name, long frames, long timeoutMs)
     return good >= frames && bad == 0 ? 0 : 1;
 }
 
+// Frames of the plug-in's test pattern: sound headers and bars in every frame.
+int readBars(const std::string& name, long frames, long timeoutMs)
+{
+    VideoRingBufferReader reader;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (!reader.attach(name)) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            std::printf("error=%s\n", reader.lastError().c_str());
+            return 2;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    long good = 0, bad = 0;
+    FrameSlot header;
+    std::vector<std::uint8_t> pixels;
+    std::uint32_t width = 0, height = 0;
+    while (good < frames && std::chrono::steady_clock::now() < deadline) {
+        if (reader.waitForFrame(std::chrono::milliseconds(200)) != VideoRingBufferReader::WaitResult::Frame
+            || reader.readLatest(header, pixels) != VideoRingBufferReader::ReadResult::Frame)
+            continue;
+        const bool sound = header.channels == 3 && header.pixelFormat == PixelFormatBgr24
+            && header.stride == header.width * 3 && header.dataSize == header.stride * header.height
+            && findBarOffset(pixels.data(), header.width, header.height).has_value();
+        ++(sound ? good : bad);
+        width = header.width;
+        height = header.height;
+    }
+    std::printf("good=%ld bad=%ld size=%ux%u\n", good, bad, width, height);
+    return good >= frames && bad == 0 ? 0 : 1;
+}
+
 int writeFrames(const std::string& name, long frames, std::uint32_t width, std::uint32_t height)
 {
     VideoRingBufferWriter writer;
@@ -80,8 +113,10 @@ int main(int argc, char** argv)
     const std::string mode = argc > 1 ? argv[1] : "";
     if (mode == "read" && argc == 5)
         return readFrames(argv[2], std::atol(argv[3]), std::atol(argv[4]));
+    if (mode == "bars" && argc == 5)
+        return readBars(argv[2], std::atol(argv[3]), std::atol(argv[4]));
     if (mode == "write" && argc == 6)
         return writeFrames(argv[2], std::atol(argv[3]), std::uint32_t(std::atol(argv[4])), std::uint32_t(std::atol(argv[5])));
-    std::fprintf(stderr, "usage: ring_peer read NAME FRAMES TIMEOUT_MS | write NAME FRAMES WIDTH HEIGHT\n");
+    std::fprintf(stderr, "usage: ring_peer read|bars NAME FRAMES TIMEOUT_MS | write NAME FRAMES WIDTH HEIGHT\n");
     return 64;
 }
