@@ -15,6 +15,7 @@
 #include "plugin/korvane_plugin.h"
 
 #include "capture/capture_request.h"
+#include "capture/session_notifier.h"
 #include "capture/start_parameters.h"
 #include "capture/steady_clock.h"
 #include "capture/write_rate.h"
@@ -37,6 +38,9 @@ void KorvanePlugin::onCaptureToggleRequested(bool startCapture)
         if (widget)
             widget->setStartingState();
         startCaptureAsync();
+        // With a session already running no worker answers; the button must not stay disabled.
+        if (widget && running.load(std::memory_order_acquire) && !startPending)
+            widget->resetStartStopButton();
         return;
     }
     if (widget)
@@ -79,30 +83,14 @@ void KorvanePlugin::startCaptureAsync()
 void KorvanePlugin::startCaptureWorker(const CaptureRequest& request)
 {
     auto* log = LoggingService::instance();
-    auto refuse = [this] {
-        QMetaObject::invokeMethod(
-            this,
-            [this] {
-                startPending = false;
-                if (widget)
-                    widget->resetStartStopButton();
-            },
-            Qt::QueuedConnection);
-    };
+    auto refuse = [this] { notifier->startRefused(); };
 
     if (running.load(std::memory_order_acquire)) {
         refuse();
         return;
     }
-    if (request.firstDevice) {
-        QMetaObject::invokeMethod(
-            this,
-            [this] {
-                if (widget)
-                    widget->setVideoSource(videoSource);
-            },
-            Qt::QueuedConnection);
-    }
+    if (request.firstDevice)
+        notifier->firstDeviceChosen();
     const auto resolution = parseResolution(request.resolution);
     if (!resolution) {
         log->error(names::logSource, QStringLiteral("Invalid resolution format"));
@@ -149,19 +137,7 @@ void KorvanePlugin::startCaptureWorker(const CaptureRequest& request)
     frameThread = std::thread(test ? &KorvanePlugin::testPatternLoop : &KorvanePlugin::captureLoop, this);
     ringWriter->setCaptureActive(true);
 
-    QMetaObject::invokeMethod(
-        this,
-        [this] {
-            startPending = false;
-            if (!widget)
-                return;
-            // A stop may have ended the session before this arrived.
-            if (running.load(std::memory_order_acquire))
-                widget->setCaptureState(true, currentFps);
-            else
-                widget->resetStartStopButton();
-        },
-        Qt::QueuedConnection);
+    notifier->sessionStarted();
 }
 
 void KorvanePlugin::stopCapture()
@@ -184,15 +160,7 @@ void KorvanePlugin::stopCaptureWorker()
 {
     stopCapture();
     LoggingService::instance()->info(names::logSource, QStringLiteral("Capture stopped"));
-    QMetaObject::invokeMethod(
-        this,
-        [this] {
-            // A start that completed after the panel had been switched to stopped leaves the
-            // panel showing a session this stop has ended. A start still pending answers itself.
-            if (widget && !running.load(std::memory_order_acquire) && !startPending)
-                widget->setCaptureState(false, 0.0);
-        },
-        Qt::QueuedConnection);
+    notifier->sessionStopped();
 }
 
 void KorvanePlugin::applyVideoSource(const QString& source)
@@ -213,6 +181,39 @@ void KorvanePlugin::applyVideoSource(const QString& source)
         widget->setVideoSource(source);
     if (wasRunning)
         startCaptureAsync();
+}
+
+void KorvanePlugin::onStartRefused()
+{
+    startPending = false;
+    if (widget)
+        widget->resetStartStopButton();
+}
+
+void KorvanePlugin::onFirstDeviceChosen()
+{
+    if (widget)
+        widget->setVideoSource(videoSource);
+}
+
+void KorvanePlugin::onSessionStarted()
+{
+    startPending = false;
+    if (!widget)
+        return;
+    // A stop may have ended the session before this arrived.
+    if (running.load(std::memory_order_acquire))
+        widget->setCaptureState(true, currentFps);
+    else
+        widget->resetStartStopButton();
+}
+
+void KorvanePlugin::onSessionStopped()
+{
+    // A start that completed after the panel had been switched to stopped leaves the
+    // panel showing a session this stop has ended. A start still pending answers itself.
+    if (widget && !running.load(std::memory_order_acquire) && !startPending)
+        widget->setCaptureState(false, 0.0);
 }
 
 void KorvanePlugin::updateFPS()

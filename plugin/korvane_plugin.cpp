@@ -1,5 +1,6 @@
 #include "plugin/korvane_plugin.h"
 
+#include "capture/session_notifier.h"
 #include "host/video_ring_buffer_writer.h"
 #include "plugin/plugin_names.h"
 #include "ui/korvane_widget.h"
@@ -16,7 +17,7 @@ namespace Vardel {
 // new of this over-aligned class honours the alignment.
 static_assert(alignof(KorvanePlugin) == 64);
 
-KorvanePlugin::KorvanePlugin() = default;
+KorvanePlugin::KorvanePlugin() : notifier(new SessionNotifier(this)) {}
 
 void KorvanePlugin::retranslate()
 {

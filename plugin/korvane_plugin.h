@@ -20,6 +20,7 @@ struct IEnumMoniker;
 namespace Vardel {
 
 class KorvaneWidget;
+class SessionNotifier;
 class SettingsManager;
 class VideoRingBufferWriter;
 struct CaptureRequest;
@@ -91,6 +92,12 @@ private:
     void applyVideoSource(const QString& source);
     void waitForWorkers();
 
+    // The workers' answers, run on the user-interface thread (through notifier).
+    void onStartRefused();
+    void onFirstDeviceChosen();
+    void onSessionStarted();
+    void onSessionStopped();
+
     bool openVideoSource(const QString& source, int width, int height, int fps);
     void captureLoop();
     void testPatternLoop();
@@ -121,6 +128,7 @@ private:
     std::int64_t fpsLastTime = 0;
     std::uint64_t fpsLastCount = 0;
     bool startPending = false; // user-interface thread only: a start has been requested and not answered yet
+    SessionNotifier* notifier; // child of the plug-in
 
     RAIIThread frameThread;
     RAIIThread startThread;
@@ -128,6 +136,7 @@ private:
     QString lastFailedSource;
     std::int64_t lastFailedTime = 0;
 
+    friend class SessionNotifier;
     friend struct KorvanePluginProbe; // white-box access for the tests
 };
 

@@ -17,6 +17,9 @@ QWidget* KorvanePlugin::createWidget()
     connect(widget, &KorvaneWidget::captureResolutionChanged, this, &KorvanePlugin::onCaptureResolutionChanged);
     connect(widget, &KorvaneWidget::captureToggleRequested, this, &KorvanePlugin::onCaptureToggleRequested);
     syncSettingsToWidget();
+    // A panel asked for again (the host deleted the last one) while capturing shows the session.
+    if (running.load(std::memory_order_acquire))
+        widget->setCaptureState(true, currentFps);
     widget->setInitialized(true);
     return widget;
 }

@@ -162,7 +162,7 @@ private slots:
         plugin.initialize();
         Reader reader;
         QVERIFY(reader.attach(env.ringName));
-        Probe::startLoop(plugin, true, 640, 480, fps);
+        Probe::startLoop(plugin, true, 160, 120, fps); // small frames: this is about the schedule
         FrameSlot first, last;
         std::vector<std::uint8_t> pixels;
         QVERIFY(readFrame(reader, first, pixels));

@@ -40,6 +40,7 @@ struct KorvanePluginProbe {
     static void updateFPS(KorvanePlugin& p) { p.updateFPS(); }
     static void startCaptureAsync(KorvanePlugin& p) { p.startCaptureAsync(); }
     static void stopCapture(KorvanePlugin& p) { p.stopCapture(); }
+    static void waitForWorkers(KorvanePlugin& p) { p.waitForWorkers(); }
 
     // Runs one of the frame loops on a thread of its own, as a session would, with the
     // given geometry; stop() ends it.
