@@ -102,8 +102,8 @@ void KorvaneWidget::setupFrameRateCombo()
     for (int fps : frameRates)
         frameRateCombo->addItem(tr("%1 FPS").arg(fps), fps);
     frameRateCombo->setCurrentIndex(1); // before the handler is connected: nothing is emitted
-    connect(frameRateCombo, &QComboBox::currentIndexChanged, frameRateCombo,
-            [this](int index) { onFrameRateIndexChanged(index); });
+    // Not a slot: a direct call whose context is the combo itself.
+    connect(frameRateCombo, &QComboBox::currentIndexChanged, [this](int index) { onFrameRateIndexChanged(index); });
 }
 
 void KorvaneWidget::setupResolutionCombo()
@@ -116,8 +116,7 @@ void KorvaneWidget::setupResolutionCombo()
     for (qsizetype i = 0; i < resolutions.size(); ++i)
         resolutionCombo->addItem(texts[i], resolutions[i]);
     resolutionCombo->setCurrentIndex(1);
-    connect(resolutionCombo, &QComboBox::currentIndexChanged, resolutionCombo,
-            [this](int index) { onResolutionIndexChanged(index); });
+    connect(resolutionCombo, &QComboBox::currentIndexChanged, [this](int index) { onResolutionIndexChanged(index); });
 }
 
 void KorvaneWidget::changeEvent(QEvent* event)
