@@ -19,7 +19,7 @@ namespace Vardel {
 namespace {
 
 // "index: name", the name exactly as the device reports it (colons, blanks and all).
-QStringList deviceEntries(const std::vector<com::DeviceName>& devices)
+QStringList formatEntries(const std::vector<com::DeviceName>& devices)
 {
     QStringList entries;
     entries.reserve(qsizetype(devices.size()));
@@ -32,7 +32,7 @@ QStringList deviceEntries(const std::vector<com::DeviceName>& devices)
 
 QStringList KorvanePlugin::collectDeviceNames(IEnumMoniker* enumerator)
 {
-    return deviceEntries(com::collectDeviceNames(enumerator));
+    return formatEntries(com::collectDeviceNames(enumerator));
 }
 
 namespace platform {
@@ -42,7 +42,7 @@ QStringList videoDeviceEntries()
     const com::VideoInputScan scan = com::scanVideoInputDevices();
     if (scan.error)
         LoggingService::instance()->error(names::logSource, QString::fromStdString(*scan.error));
-    return deviceEntries(scan.devices);
+    return formatEntries(scan.devices);
 }
 
 int captureBackend() { return cv::CAP_DSHOW; }
