@@ -75,7 +75,10 @@ HRESULT EnumMoniker::Next(ULONG count, IMoniker** monikers, ULONG* fetched)
     if (step >= steps_.size()) {
         if (fetched)
             *fetched = 0;
-        return S_FALSE;
+        if (step == steps_.size())
+            return S_FALSE;
+        ++nextCallsAfterEnd_;
+        return E_UNEXPECTED;
     }
     const Step& answer = steps_[step];
     *monikers = answer.moniker;

@@ -128,7 +128,8 @@ private:
     PropertyBag* bag_;
 };
 
-// Answers Next with a scripted sequence, then S_FALSE.
+// Answers Next with a scripted sequence, then S_FALSE; asked again after that, it fails
+// (so that a walk that would not stop still ends) and counts it.
 class EnumMoniker : public Counted<IEnumMoniker> {
 public:
     struct Step {
@@ -140,6 +141,8 @@ public:
 
     void add(Step step) { steps_.push_back(step); }
     std::size_t nextCalls() const { return nextCalls_; }
+    // Calls made after the enumerator said it had no more: a walk that does not stop.
+    std::size_t nextCallsAfterEnd() const { return nextCallsAfterEnd_; }
     // Called on the first Next, before it answers: a look at the world as the walk starts.
     std::function<void()> onFirstNext;
 
@@ -151,6 +154,7 @@ public:
 private:
     std::vector<Step> steps_;
     std::size_t nextCalls_ = 0;
+    std::size_t nextCallsAfterEnd_ = 0;
 };
 
 // A set of devices behind one enumerator, built in enumeration order.
