@@ -67,11 +67,11 @@ public:
 class PropertyBag : public Counted<IPropertyBag> {
 public:
     enum class Answer {
-        Text,            // a BSTR with the text
-        NullText,        // VT_BSTR holding a null BSTR
-        Number,          // VT_I4
-        Object,          // VT_UNKNOWN holding a counted object
-        Fails,           // E_FAIL, the VARIANT untouched
+        Text,              // a BSTR with the text
+        NullText,          // VT_BSTR holding a null BSTR
+        Number,            // VT_I4
+        Object,            // VT_UNKNOWN holding a counted object
+        Fails,             // E_FAIL, the VARIANT untouched
         FailsAfterFilling, // a BSTR put into the VARIANT, then E_FAIL
     };
 
