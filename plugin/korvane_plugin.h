@@ -97,6 +97,7 @@ private:
     void onFirstDeviceChosen();
     void onSessionStarted();
     void onSessionStopped();
+    void takeUpQueuedStart();
 
     bool openVideoSource(const QString& source, int width, int height, int fps);
     void captureLoop();
@@ -128,6 +129,7 @@ private:
     std::int64_t fpsLastTime = 0;
     std::uint64_t fpsLastCount = 0;
     bool startPending = false; // user-interface thread only: a start has been requested and not answered yet
+    bool startQueued = false;  // user-interface thread only: another start was asked for meanwhile
     SessionNotifier* notifier; // child of the plug-in
 
     RAIIThread frameThread;

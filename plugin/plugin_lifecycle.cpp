@@ -76,6 +76,15 @@ void KorvanePlugin::shutdown()
     // Notifications the workers queued are delivered before the settings are written.
     QCoreApplication::processEvents();
     saveSettings();
+    // Those events may have started a capture (a start request queued just before, or one
+    // waiting for a start's answer): it ends here too, before the device goes.
+    startQueued = false;
+    waitForWorkers();
+    if (running) {
+        if (widget)
+            widget->setCaptureState(false, 0.0);
+        stopCapture();
+    }
     if (videoCapture) {
         if (videoCapture->isOpened())
             videoCapture->release();
