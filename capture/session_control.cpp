@@ -243,7 +243,9 @@ void KorvanePlugin::updateFPS()
     if (elapsed < kMinRateIntervalNs)
         return;
     const std::int64_t count = framesWritten.load(std::memory_order_relaxed);
-    currentFps = writeRate(std::uint64_t(count) - fpsLastCount, elapsed);
+    // The counter wraps after 2^31 frames (about a hundred days at 240 frames per second);
+    // the difference of the low 32 bits stays right across the wrap.
+    currentFps = writeRate(std::uint32_t(count) - std::uint32_t(fpsLastCount), elapsed);
     if (widget)
         widget->setCaptureState(true, currentFps);
     fpsLastCount = std::uint64_t(count);
