@@ -84,6 +84,7 @@ private:
 
     void loadSettings();
     void saveSettings();
+    void reportSettingsTrouble(const QString& accessMessage);
 
     void startCaptureAsync();
     void startCaptureWorker(const CaptureRequest& request);
@@ -137,6 +138,7 @@ private:
     RAIIThread stopThread;
     QString lastFailedSource;
     std::int64_t lastFailedTime = 0;
+    bool settingsTroubleReported = false; // one warning about an unusable settings file
 
     friend class SessionNotifier;
     friend struct KorvanePluginProbe; // white-box access for the tests
