@@ -5,6 +5,7 @@
 #include "capture/test_pattern.h"
 #include "helpers/plugin_fixture.h"
 #include "helpers/plugin_probe.h"
+#include "helpers/writer_watch.h"
 #include "host/ring_layout.h"
 #include "host/video_ring_buffer_reader.h"
 
@@ -122,25 +123,7 @@ private slots:
         QMetaObject::invokeMethod(&plugin, "onCaptureToggleRequested", Q_ARG(bool, true));
         QTRY_VERIFY(Probe::framesWritten(plugin).load() > 10);
 
-        // Every frame the writer publishes is seen here: the longest time between two.
-        std::atomic<bool> watching{true};
-        std::atomic<double> longestGapMs{0.0};
-        std::thread watcher([&] {
-            int last = Probe::framesWritten(plugin).load();
-            auto lastAt = Clock::now();
-            while (watching.load()) {
-                std::this_thread::sleep_for(200us);
-                const int now = Probe::framesWritten(plugin).load();
-                if (now != last) {
-                    longestGapMs.store(std::max(longestGapMs.load(), msSince(lastAt)));
-                    last = now;
-                    lastAt = Clock::now();
-                }
-            }
-        });
-
-        const auto started = Clock::now();
-        const int framesBefore = Probe::framesWritten(plugin).load();
+        testing::WriterWatch watch(plugin);
         std::mt19937 random(11);
         for (int round = 0; round < 8; ++round) {
             // Two readers at once, each killed somewhere in its reading.
@@ -155,14 +138,11 @@ private slots:
                 QVERIFY(reader->state() == QProcess::NotRunning || reader->waitForFinished(5000));
             QCOMPARE(first.exitStatus(), QProcess::CrashExit);
         }
-        const double seconds = msSince(started) / 1000.0;
-        const double rate = (Probe::framesWritten(plugin).load() - framesBefore) / seconds;
-        watching = false;
-        watcher.join();
-        qInfo("16 readers killed over %.1f s: the writer held %.1f frames/s, longest gap %.1f ms", seconds, rate,
-              longestGapMs.load());
-        QVERIFY2(std::abs(rate - 240.0) <= 0.02 * 240.0, qPrintable(QString::number(rate)));
-        QVERIFY2(longestGapMs.load() < 50.0, qPrintable(QString::number(longestGapMs.load())));
+        watch.stop();
+        qInfo("16 readers killed over %.1f s: the writer held %.1f frames/s, longest gap %.1f ms", watch.seconds(),
+              watch.rate(), watch.longestGapMs());
+        QVERIFY2(std::abs(watch.rate() - 240.0) <= 0.02 * 240.0, qPrintable(QString::number(watch.rate())));
+        QVERIFY2(watch.longestGapMs() < 50.0, qPrintable(QString::number(watch.longestGapMs())));
 
         // A reader started afterwards gets whole frames.
         QProcess late;
