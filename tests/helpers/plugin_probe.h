@@ -41,6 +41,8 @@ struct KorvanePluginProbe {
         return p.openVideoSource(source, w, h, fps);
     }
     static void updateFPS(KorvanePlugin& p) { p.updateFPS(); }
+    static void loadSettings(KorvanePlugin& p) { p.loadSettings(); }
+    static void saveSettings(KorvanePlugin& p) { p.saveSettings(); }
     static void startCaptureAsync(KorvanePlugin& p) { p.startCaptureAsync(); }
     static void stopCapture(KorvanePlugin& p) { p.stopCapture(); }
     static void waitForWorkers(KorvanePlugin& p) { p.waitForWorkers(); }
