@@ -119,5 +119,17 @@ void populate(const Mapping& mapping)
         bytes[offset] = bytes[offset];
 }
 
+void populateForReading(const Mapping& mapping)
+{
+#ifdef MADV_POPULATE_READ
+    if (::madvise(mapping.data(), mapping.size(), MADV_POPULATE_READ) == 0)
+        return;
+#endif
+    const long page = ::sysconf(_SC_PAGESIZE);
+    const auto* bytes = static_cast<const volatile std::uint8_t*>(mapping.data());
+    for (std::size_t offset = 0; offset < mapping.size(); offset += static_cast<std::size_t>(page))
+        (void)bytes[offset];
+}
+
 } // namespace shm
 } // namespace Vardel

@@ -66,6 +66,8 @@ bool unlinked(int fd);
 Mapping map(int fd, std::uint64_t offset, std::uint64_t bytes, Access access, std::string& error);
 // Touches every page now, so that no later write pays for a page fault.
 void populate(const Mapping& mapping);
+// Maps every page of a read-only mapping now, so that the first frames read are not slowed by faults.
+void populateForReading(const Mapping& mapping);
 
 } // namespace shm
 } // namespace Vardel

@@ -46,6 +46,7 @@ bool VideoRingBufferReader::attach(const std::string& name)
                            : Mapping();
     if (!data)
         return false;
+    shm::populateForReading(data);
     geometry_ = *geometry;
     fd_ = std::move(fd);
     controlMapping_ = std::move(control);
