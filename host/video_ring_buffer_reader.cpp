@@ -54,8 +54,10 @@ bool VideoRingBufferReader::attach(const std::string& name)
     fd_ = std::move(fd);
     controlMapping_ = std::move(control);
     dataMapping_ = std::move(data);
+    // Guarded before the first touch: the region may be cut short under us at any time.
     controlGuard_ = GuardedRange(controlMapping_.data(), controlMapping_.size(), PROT_READ | PROT_WRITE);
     dataGuard_ = GuardedRange(dataMapping_.data(), dataMapping_.size(), PROT_READ);
+    shm::populate(dataMapping_, shm::Access::ReadOnly);
     control_ = reinterpret_cast<ring::Control*>(controlMapping_.data());
     epoch_ = control_->epoch.load(std::memory_order_acquire);
     // Only frames published from now on count as new.

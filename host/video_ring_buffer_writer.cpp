@@ -56,7 +56,7 @@ bool VideoRingBufferWriter::connect(const std::string& name, unsigned int slotCo
     }
     // Guarded before the first touch: the region may be cut short under us at any time.
     guard_ = GuardedRange(mapping_.data(), mapping_.size(), PROT_READ | PROT_WRITE);
-    shm::populate(mapping_);
+    shm::populate(mapping_, shm::Access::ReadWrite);
 
     objectName_ = *object;
     geometry_ = *geometry;

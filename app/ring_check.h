@@ -1,0 +1,31 @@
+#pragma once
+
+// Checks a reader applies to every frame it takes from the ring.
+
+#include "host/frame_slot.h"
+
+#include <QString>
+
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+namespace Vardel {
+
+class FrameChecker {
+public:
+    explicit FrameChecker(bool expectTestPattern) : expectTestPattern_(expectTestPattern) {}
+
+    // Why the frame is unsound, or nothing: a header that disagrees with itself, and with
+    // the test pattern expected, bars that are wrong or that did not move the way the
+    // frames published in between say they should.
+    std::optional<QString> check(const FrameSlot& header, const std::vector<std::uint8_t>& pixels);
+
+private:
+    bool expectTestPattern_;
+    std::uint64_t lastFrame_ = 0;
+    std::uint32_t lastOffset_ = 0;
+    std::uint32_t lastWidth_ = 0;
+};
+
+} // namespace Vardel

@@ -1,0 +1,143 @@
+// vardel-ring: attaches to a video ring by name from another process and reports what
+// it reads each second, checking every frame.
+//   vardel-ring [NAME] [--seconds N] [--wait N] [--snapshot FILE] [--expect-test-pattern]
+
+#include "app/frame_stats.h"
+#include "app/ring_check.h"
+#include "app/snapshot.h"
+#include "host/shared_memory_manager.h"
+#include "host/video_ring_buffer_reader.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QGuiApplication>
+
+#include <chrono>
+#include <cstdio>
+#include <thread>
+
+using namespace Vardel;
+using namespace std::chrono_literals;
+
+namespace {
+std::int64_t nowNs()
+{
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("vardel-ring"));
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral("Reads a Vardel video ring and checks its frames."));
+    parser.addHelpOption();
+    parser.addPositionalArgument(QStringLiteral("name"), QStringLiteral("Ring name (default: this user's ring)."));
+    const QCommandLineOption seconds(QStringLiteral("seconds"), QStringLiteral("Read for this long (default 10)."),
+                                     QStringLiteral("n"), QStringLiteral("10"));
+    const QCommandLineOption wait(QStringLiteral("wait"),
+                                  QStringLiteral("Wait this long for the ring to appear (default 0)."),
+                                  QStringLiteral("n"), QStringLiteral("0"));
+    const QCommandLineOption snapshot(QStringLiteral("snapshot"), QStringLiteral("Save the last frame as PNG."),
+                                      QStringLiteral("file"));
+    const QCommandLineOption pattern(QStringLiteral("expect-test-pattern"),
+                                     QStringLiteral("Check that every frame shows the moving colour bars."));
+    parser.addOptions({seconds, wait, snapshot, pattern});
+    parser.process(app);
+    if (parser.positionalArguments().size() > 1) {
+        std::fprintf(stderr, "vardel-ring: one ring name at most\n");
+        return 2;
+    }
+    bool ok = false, waitOk = false;
+    const double duration = parser.value(seconds).toDouble(&ok);
+    const double waitFor = parser.value(wait).toDouble(&waitOk);
+    if (!ok || duration <= 0 || !waitOk || waitFor < 0) {
+        std::fprintf(stderr, "vardel-ring: --seconds and --wait need positive numbers\n");
+        return 2;
+    }
+    const std::string name = parser.positionalArguments().isEmpty()
+        ? SharedMemoryManager::instance().getVideoRingBufferName().toStdString()
+        : parser.positionalArguments().first().toStdString();
+
+    VideoRingBufferReader reader;
+    const auto attachDeadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(waitFor);
+    while (!reader.attach(name)) {
+        if (std::chrono::steady_clock::now() >= attachDeadline) {
+            std::fprintf(stderr, "vardel-ring: %s\n", reader.lastError().c_str());
+            return 3;
+        }
+        std::this_thread::sleep_for(50ms);
+    }
+    std::printf("attached to %s: %u slots of %llu bytes\n", name.c_str(), reader.slotCount(),
+                static_cast<unsigned long long>(reader.slotBytes()));
+
+    FrameChecker checker(parser.isSet(pattern));
+    StatsAccumulator second;
+    std::uint64_t frames = 0, skipped = 0, torn = 0, bad = 0, lastFrame = 0, tornSeen = 0;
+    FrameSlot header, lastHeader;
+    std::vector<std::uint8_t> pixels, lastPixels;
+    bool writerGone = false;
+    const auto start = std::chrono::steady_clock::now();
+    auto secondStart = start;
+    int secondNumber = 0;
+    while (std::chrono::steady_clock::now() - start < std::chrono::duration<double>(duration)) {
+        const auto waited = reader.waitForFrame(100ms);
+        if (waited == VideoRingBufferReader::WaitResult::WriterGone) {
+            std::printf("writer gone: the ring was removed or its writer died\n");
+            writerGone = true;
+            break;
+        }
+        if (waited == VideoRingBufferReader::WaitResult::Frame) {
+            const auto result = reader.readLatest(header, pixels);
+            if (result == VideoRingBufferReader::ReadResult::Invalid) {
+                std::printf("refused: %s\n", reader.lastError().c_str());
+                ++bad;
+                second.bad();
+            } else if (result == VideoRingBufferReader::ReadResult::Frame) {
+                second.frame(double(nowNs() - header.timestampNs) / 1e6);
+                ++frames;
+                if (lastFrame != 0 && header.frameNumber > lastFrame + 1) {
+                    skipped += header.frameNumber - lastFrame - 1;
+                    second.skipped(header.frameNumber - lastFrame - 1);
+                }
+                lastFrame = header.frameNumber;
+                if (const auto problem = checker.check(header, pixels)) {
+                    std::printf("bad frame: %s\n", qPrintable(*problem));
+                    ++bad;
+                    second.bad();
+                }
+                lastHeader = header;
+                lastPixels.swap(pixels);
+            }
+        }
+        const auto now = std::chrono::steady_clock::now();
+        if (now - secondStart >= 1s) {
+            second.torn(reader.tornReads() - tornSeen);
+            torn += reader.tornReads() - tornSeen;
+            tornSeen = reader.tornReads();
+            const RingStats s = second.summarise(std::chrono::duration<double>(now - secondStart).count());
+            secondStart = now;
+            std::printf("[%3ds] %llu frames (%.1f fps) | latency p50 %.2f ms p99 %.2f ms max %.2f ms | skipped %llu | "
+                        "torn %llu | bad %llu%s\n",
+                        ++secondNumber, static_cast<unsigned long long>(s.framesRead), double(s.framesRead) / s.seconds,
+                        s.latencyP50Ms, s.latencyP99Ms, s.latencyMaxMs, static_cast<unsigned long long>(s.skipped),
+                        static_cast<unsigned long long>(s.torn), static_cast<unsigned long long>(s.bad),
+                        reader.captureActive() ? "" : " | ring idle");
+            std::fflush(stdout);
+        }
+    }
+    torn += reader.tornReads() - tornSeen;
+    if (!parser.value(snapshot).isEmpty() && frames > 0) {
+        if (!saveSnapshot(parser.value(snapshot), lastHeader, lastPixels)) {
+            std::fprintf(stderr, "vardel-ring: cannot write %s\n", qPrintable(parser.value(snapshot)));
+            return 4;
+        }
+    }
+    std::printf("summary frames=%llu skipped=%llu torn=%llu bad=%llu size=%ux%u writer=%s\n",
+                static_cast<unsigned long long>(frames), static_cast<unsigned long long>(skipped),
+                static_cast<unsigned long long>(torn), static_cast<unsigned long long>(bad), lastHeader.width,
+                lastHeader.height, writerGone ? "gone" : "alive");
+    return frames > 0 && bad == 0 ? 0 : 1;
+}
