@@ -191,10 +191,11 @@ private slots:
             QMetaObject::invokeMethod(&plugin, "onCaptureFrameRateChanged", Q_ARG(int, rate));
             plugin.shutdown();
         }
-        const QStringList warnings = log.lines().filter(QStringLiteral("warning Korvane: "));
+        QStringList warnings = log.lines().filter(QStringLiteral("warning Korvane: "));
         QCOMPARE(warnings.size(), 1);
         QVERIFY2(warnings.first().contains(warning), qPrintable(warnings.first()));
         QVERIFY2(warnings.first().contains(ini), qPrintable(warnings.first()));
+
         if (fault == QLatin1String("folder"))
             QVERIFY(QFileInfo(ini).isDir()); // nothing was written over it
         if (fault == QLatin1String("own") || fault == QLatin1String("other")) {
@@ -203,6 +204,22 @@ private slots:
             QCOMPARE(file.value(QStringLiteral("Korvane/videoSource")).toString(), QStringLiteral("0: Cam"));
             QCOMPARE(file.value(QStringLiteral("Korvane/captureResolution")).toString(), QStringLiteral("1280x720"));
         }
+
+        // Another unusable store the host hands over later is reported on its own, once.
+        const QString otherIni = folder.filePath(QStringLiteral("other.ini"));
+        QVERIFY(QDir().mkpath(otherIni));
+        SettingsManager other(otherIni);
+        {
+            KorvanePlugin plugin;
+            plugin.setSettingsManager(&settings);
+            plugin.initialize();
+            plugin.setSettingsManager(&other);
+            QMetaObject::invokeMethod(&plugin, "onCaptureFrameRateChanged", Q_ARG(int, 30));
+            QMetaObject::invokeMethod(&plugin, "onCaptureFrameRateChanged", Q_ARG(int, 60));
+        }
+        warnings = log.lines().filter(QStringLiteral("warning Korvane: "));
+        QCOMPARE(warnings.size(), 3);
+        QVERIFY2(warnings.last().contains(otherIni), qPrintable(warnings.last()));
     }
 };
 
