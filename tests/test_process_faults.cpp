@@ -141,8 +141,10 @@ private slots:
         watch.stop();
         qInfo("16 readers killed over %.1f s: the writer held %.1f frames/s, longest gap %.1f ms", watch.seconds(),
               watch.rate(), watch.longestGapMs());
-        QVERIFY2(std::abs(watch.rate() - 240.0) <= 0.02 * 240.0, qPrintable(QString::number(watch.rate())));
-        QVERIFY2(watch.longestGapMs() < 50.0, qPrintable(QString::number(watch.longestGapMs())));
+        // Generous bounds (the processes starting up share two cores with the writer); a writer
+        // held up by a dead reader would miss them by far.
+        QVERIFY2(std::abs(watch.rate() - 240.0) <= 0.05 * 240.0, qPrintable(QString::number(watch.rate())));
+        QVERIFY2(watch.longestGapMs() < 100.0, qPrintable(QString::number(watch.longestGapMs())));
 
         // A reader started afterwards gets whole frames.
         QProcess late;
