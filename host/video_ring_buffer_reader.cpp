@@ -51,6 +51,7 @@ bool VideoRingBufferReader::attach(const std::string& name)
     fd_ = std::move(fd);
     controlMapping_ = std::move(control);
     dataMapping_ = std::move(data);
+    warmer_.start(dataMapping_.data(), dataMapping_.size());
     control_ = reinterpret_cast<ring::Control*>(controlMapping_.data());
     epoch_ = control_->epoch.load(std::memory_order_acquire);
     // Only frames published from now on count as new.
@@ -61,6 +62,7 @@ bool VideoRingBufferReader::attach(const std::string& name)
 
 void VideoRingBufferReader::detach()
 {
+    warmer_.stop();
     control_ = nullptr;
     dataMapping_.reset();
     controlMapping_.reset();

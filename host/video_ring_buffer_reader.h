@@ -1,6 +1,7 @@
 #pragma once
 
 #include "host/frame_slot.h"
+#include "host/page_warmer.h"
 #include "host/ring_layout.h"
 #include "host/shared_memory_region.h"
 #include "host/vardelcore_export.h"
@@ -65,6 +66,7 @@ private:
     UniqueFd fd_;
     Mapping controlMapping_; // control block and descriptors, writable for the waiter count
     Mapping dataMapping_;    // slot data, read-only
+    PageWarmer warmer_;      // reads dataMapping_: stopped before it is unmapped
     ring::Control* control_ = nullptr;
     std::uint64_t epoch_ = 0;
     std::uint64_t lastRead_ = 0;

@@ -54,6 +54,7 @@ bool VideoRingBufferWriter::connect(const std::string& name, unsigned int slotCo
         }
     }
     shm::populate(mapping_);
+    warmer_.start(mapping_.data(), mapping_.size());
 
     objectName_ = *object;
     geometry_ = *geometry;
@@ -99,6 +100,7 @@ void VideoRingBufferWriter::takeOver(bool freshRegion)
 
 void VideoRingBufferWriter::disconnect()
 {
+    warmer_.stop();
     if (control_) {
         control_->captureActive.store(0, std::memory_order_release);
         // Leave the name alone if another writer has taken the region over since.

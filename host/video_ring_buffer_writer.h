@@ -1,6 +1,7 @@
 #pragma once
 
 #include "host/frame_slot.h"
+#include "host/page_warmer.h"
 #include "host/ring_layout.h"
 #include "host/shared_memory_region.h"
 #include "host/vardelcore_export.h"
@@ -25,7 +26,8 @@ public:
 
     // Creates (or takes over a matching) ring of slotCount slots of slotBytes bytes under
     // name. A region left behind with another geometry or unreadable contents is replaced.
-    // Every page is faulted in here, so that writing frames never waits for the kernel.
+    // Every page is faulted in here, and its translation built soon after on a thread of
+    // its own, so that writing frames never waits for the kernel or a hypervisor.
     bool connect(const std::string& name, unsigned int slotCount, unsigned int slotBytes);
     bool isConnected() const { return control_ != nullptr; }
     const std::string& lastError() const { return error_; }
@@ -52,6 +54,7 @@ private:
     ring::Geometry geometry_;
     UniqueFd fd_;
     Mapping mapping_;
+    PageWarmer warmer_; // reads the mapping: stopped before it is unmapped
     ring::Control* control_ = nullptr;
     std::uint64_t epoch_ = 0;
     std::uint64_t published_ = 0;
