@@ -143,6 +143,8 @@ int main(int argc, char** argv)
     for (const auto& [width, height] : options.sizes) {
         KorvanePlugin plugin;
         plugin.initialize();
+        // The ring builds its pages' translations for a fraction of a second after connect.
+        std::this_thread::sleep_for(std::chrono::seconds(1));
         bench::RingTap tap;
         std::string error;
         if (!tap.attach(ringName, error)) {
