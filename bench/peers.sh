@@ -41,7 +41,8 @@ run() {
   local frames=$1; shift
   local args=("${@//@N@/$frames}")
   /usr/bin/time -f "%e %U %S" -o "$work/time" "${args[@]}" >/dev/null 2>&1 || true
-  awk '{ print $1, $2 + $3 }' "$work/time"
+  # A peer that exits non-zero makes time add a line before the figures: take the last.
+  tail -n 1 "$work/time" | awk '{ print $1, $2 + $3 }'
 }
 
 # measure SHORT LONG COMMAND...: prints "frames/s cpu-seconds-per-second".
@@ -101,7 +102,7 @@ for size in 1920x1080 2560x1440; do
   awk -v s="$size" -v p="$pu" -v l="$limit" 'BEGIN { printf "%-10s unpaced pump %.0f frames/s = %.2f x memset\n", s, p, p / l }'
   for peer in gst-smpte gst-bar ffmpeg-smptebars; do
     awk -v s="$size" -v peer="$peer" -v p="$pu" -v g="${fps[$size,unpaced,$peer]}" \
-      'BEGIN { printf "%-10s unpaced pump / %-18s %8.1f x\n", s, peer, g > 0 ? p / g : 0 }'
+      'BEGIN { printf "%-10s unpaced pump / %-18s %8.1f x\n", s, peer, (g > 0 ? p / g : 0) }'
   done
   for mode in 60 240; do
     pc=$(pump "$size" "paced$mode" frameThreadCpuPerSecond) pr=$(pump "$size" "paced$mode" fps)
@@ -109,7 +110,7 @@ for size in 1920x1080 2560x1440; do
       awk -v s="$size" -v m="$mode" -v peer="$peer" -v pc="$pc" -v pr="$pr" \
         -v gc="${cpu[$size,$mode,$peer]}" -v gr="${fps[$size,$mode,$peer]}" \
         'BEGIN { printf "%-10s paced %-3s %-18s rate %7.1f vs pump %7.1f; CPU %.3f vs pump %.3f (%.1f x)\n",
-                 s, m, peer, gr, pr, gc, pc, pc > 0 ? gc / pc : 0 }'
+                 s, m, peer, gr, pr, gc, pc, (pc > 0 ? gc / pc : 0) }'
     done
   done
 done
