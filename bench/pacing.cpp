@@ -4,8 +4,9 @@
 // Frame k of a run is due k intervals after the loop started (the loop starts its
 // schedule when it starts, and sleeps in whole milliseconds rounded up). Its lateness is
 // its timestamp, taken when the frame is complete in the slot, minus that time: so it
-// holds the oversleep and the drawing. A frame more than an interval late restarts the
-// schedule from itself, as the loop does; such restarts are counted.
+// holds the oversleep and the drawing. A frame an interval late or more restarts the
+// schedule, as the loop does: the next frame is due at once, the one after an interval
+// later. Restarts are counted.
 
 #include "bench_support.h"
 #include "helpers/plugin_probe.h"
@@ -66,11 +67,14 @@ Run runPaced(KorvanePlugin& plugin, const bench::RingTap& tap, std::uint32_t wid
     for (const std::int64_t stamp : stamps) {
         const std::int64_t late = stamp - due;
         run.latenessMicros.push_back(double(late) / 1e3);
-        if (late > interval) {
+        if (late >= interval) {
+            // The loop found the next frame due already: it draws it at once and counts
+            // the interval after that from its clock reading, just after this stamp.
             ++run.restarts;
-            due = stamp; // the loop measures the next interval from its own late clock reading
+            due = stamp;
+        } else {
+            due += interval;
         }
-        due += interval;
     }
     return run;
 }
