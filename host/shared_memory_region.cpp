@@ -105,30 +105,23 @@ Mapping map(int fd, std::uint64_t offset, std::uint64_t bytes, Access access, st
     return Mapping(address, bytes);
 }
 
-void populate(const Mapping& mapping)
+void populate(const Mapping& mapping, Access access)
 {
-#ifdef MADV_POPULATE_WRITE
-    if (::madvise(mapping.data(), mapping.size(), MADV_POPULATE_WRITE) == 0)
+#if defined(MADV_POPULATE_WRITE) && defined(MADV_POPULATE_READ)
+    if (::madvise(mapping.data(), mapping.size(), access == Access::ReadWrite ? MADV_POPULATE_WRITE : MADV_POPULATE_READ)
+        == 0)
         return;
 #endif
-    // Older kernels: one write per page does the same. The region is fresh, so a zero
-    // written over zero changes nothing a reader could see.
+    // Older kernels: one access per page does the same. A writable region is fresh, so a
+    // zero written over zero changes nothing a reader could see.
     const long page = ::sysconf(_SC_PAGESIZE);
     auto* bytes = static_cast<volatile std::uint8_t*>(mapping.data());
-    for (std::size_t offset = 0; offset < mapping.size(); offset += static_cast<std::size_t>(page))
-        bytes[offset] = bytes[offset];
-}
-
-void populateForReading(const Mapping& mapping)
-{
-#ifdef MADV_POPULATE_READ
-    if (::madvise(mapping.data(), mapping.size(), MADV_POPULATE_READ) == 0)
-        return;
-#endif
-    const long page = ::sysconf(_SC_PAGESIZE);
-    const auto* bytes = static_cast<const volatile std::uint8_t*>(mapping.data());
-    for (std::size_t offset = 0; offset < mapping.size(); offset += static_cast<std::size_t>(page))
-        (void)bytes[offset];
+    for (std::size_t offset = 0; offset < mapping.size(); offset += static_cast<std::size_t>(page)) {
+        if (access == Access::ReadWrite)
+            bytes[offset] = bytes[offset];
+        else
+            (void)bytes[offset];
+    }
 }
 
 } // namespace shm

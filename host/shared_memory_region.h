@@ -64,10 +64,8 @@ std::int64_t objectSize(int fd);
 bool unlinked(int fd);
 
 Mapping map(int fd, std::uint64_t offset, std::uint64_t bytes, Access access, std::string& error);
-// Touches every page now, so that no later write pays for a page fault.
-void populate(const Mapping& mapping);
-// Maps every page of a read-only mapping now, so that the first frames read are not slowed by faults.
-void populateForReading(const Mapping& mapping);
+// Maps every page now, so that no later access (a frame written or read) pays for a page fault.
+void populate(const Mapping& mapping, Access access);
 
 } // namespace shm
 } // namespace Vardel

@@ -46,7 +46,7 @@ bool VideoRingBufferReader::attach(const std::string& name)
                            : Mapping();
     if (!data)
         return false;
-    shm::populateForReading(data);
+    shm::populate(data, shm::Access::ReadOnly);
     geometry_ = *geometry;
     fd_ = std::move(fd);
     controlMapping_ = std::move(control);

@@ -53,7 +53,7 @@ bool VideoRingBufferWriter::connect(const std::string& name, unsigned int slotCo
             return false;
         }
     }
-    shm::populate(mapping_);
+    shm::populate(mapping_, shm::Access::ReadWrite);
     warmer_.start(mapping_.data(), mapping_.size());
 
     objectName_ = *object;

@@ -20,17 +20,24 @@ using namespace Vardel;
 
 namespace {
 
+bool attachBefore(VideoRingBufferReader& reader, const std::string& name, std::chrono::steady_clock::time_point deadline)
+{
+    while (!reader.attach(name)) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            std::printf("error=%s\n", reader.lastError().c_str());
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
+}
+
 int readFrames(const std::string& name, long frames, long timeoutMs)
 {
     VideoRingBufferReader reader;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (!reader.attach(name)) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            std::printf("error=%s\n", reader.lastError().c_str());
-            return 2;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
+    if (!attachBefore(reader, name, deadline))
+        return 2;
     long good = 0, bad = 0, skipped = 0;
     std::uint64_t previous = 0;
     FrameSlot header;
@@ -59,13 +66,8 @@ int readBars(const std::string& name, long frames, long timeoutMs)
 {
     VideoRingBufferReader reader;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (!reader.attach(name)) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            std::printf("error=%s\n", reader.lastError().c_str());
-            return 2;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
+    if (!attachBefore(reader, name, deadline))
+        return 2;
     long good = 0, bad = 0;
     FrameSlot header;
     std::vector<std::uint8_t> pixels;
