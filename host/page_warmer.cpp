@@ -1,5 +1,6 @@
 #include "host/page_warmer.h"
 
+#include <system_error>
 #include <unistd.h>
 
 namespace Vardel {
@@ -24,7 +25,11 @@ __attribute__((no_sanitize("thread"))) void touchPages(const std::uint8_t* data,
 void PageWarmer::start(const std::uint8_t* data, std::size_t bytes)
 {
     stop();
-    thread_ = std::jthread([data, bytes](std::stop_token stop) { touchPages(data, bytes, stop); });
+    try {
+        thread_ = std::jthread([data, bytes](std::stop_token stop) { touchPages(data, bytes, stop); });
+    } catch (const std::system_error&) {
+        // No thread to spare: the pages are still mapped, only their first use costs more.
+    }
 }
 
 void PageWarmer::stop()
