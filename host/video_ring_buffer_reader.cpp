@@ -58,6 +58,7 @@ bool VideoRingBufferReader::attach(const std::string& name)
     controlGuard_ = GuardedRange(controlMapping_.data(), controlMapping_.size(), PROT_READ | PROT_WRITE);
     dataGuard_ = GuardedRange(dataMapping_.data(), dataMapping_.size(), PROT_READ);
     shm::populate(dataMapping_, shm::Access::ReadOnly);
+    warmer_.start(dataMapping_.data(), dataMapping_.size());
     control_ = reinterpret_cast<ring::Control*>(controlMapping_.data());
     epoch_ = control_->epoch.load(std::memory_order_acquire);
     // Only frames published from now on count as new.
@@ -68,6 +69,7 @@ bool VideoRingBufferReader::attach(const std::string& name)
 
 void VideoRingBufferReader::detach()
 {
+    warmer_.stop();
     control_ = nullptr;
     dataGuard_.reset();
     controlGuard_.reset();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "host/frame_slot.h"
+#include "host/page_warmer.h"
 #include "host/ring_layout.h"
 #include "host/shared_memory_region.h"
 #include "host/sigbus_guard.h"
@@ -73,6 +74,7 @@ private:
     // After the mappings: unregistered before they are unmapped.
     GuardedRange controlGuard_;
     GuardedRange dataGuard_;
+    PageWarmer warmer_; // reads dataMapping_: stopped (it is destroyed first) before it is unmapped
     ring::Control* control_ = nullptr;
     std::uint64_t epoch_ = 0;
     std::uint64_t lastRead_ = 0;

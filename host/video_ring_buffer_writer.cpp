@@ -57,6 +57,7 @@ bool VideoRingBufferWriter::connect(const std::string& name, unsigned int slotCo
     // Guarded before the first touch: the region may be cut short under us at any time.
     guard_ = GuardedRange(mapping_.data(), mapping_.size(), PROT_READ | PROT_WRITE);
     shm::populate(mapping_, shm::Access::ReadWrite);
+    warmer_.start(mapping_.data(), mapping_.size());
 
     objectName_ = *object;
     geometry_ = *geometry;
@@ -102,6 +103,7 @@ void VideoRingBufferWriter::takeOver(bool freshRegion)
 
 void VideoRingBufferWriter::disconnect()
 {
+    warmer_.stop();
     if (control_) {
         control_->captureActive.store(0, std::memory_order_release);
         // Leave the name alone if another writer has taken the region over since.

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "host/frame_slot.h"
+#include "host/page_warmer.h"
 #include "host/ring_layout.h"
 #include "host/shared_memory_region.h"
 #include "host/sigbus_guard.h"
@@ -26,7 +27,8 @@ public:
 
     // Creates (or takes over a matching) ring of slotCount slots of slotBytes bytes under
     // name. A region left behind with another geometry or unreadable contents is replaced.
-    // Every page is faulted in here, so that writing frames never waits for the kernel.
+    // Every page is faulted in here, and its translation built soon after on a thread of
+    // its own, so that writing frames never waits for the kernel or a hypervisor.
     bool connect(const std::string& name, unsigned int slotCount, unsigned int slotBytes);
     bool isConnected() const { return control_ != nullptr; }
     const std::string& lastError() const { return error_; }
@@ -56,6 +58,7 @@ private:
     UniqueFd fd_;
     Mapping mapping_;
     GuardedRange guard_; // after mapping_: unregistered before the range is unmapped
+    PageWarmer warmer_;  // reads the mapping: stopped (it is destroyed first) before it is unmapped
     ring::Control* control_ = nullptr;
     bool lost_ = false;
     std::uint64_t epoch_ = 0;

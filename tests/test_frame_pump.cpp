@@ -89,6 +89,8 @@ private slots:
         QTest::newRow("rows shorter than a wide store") << 21u << 4u << 9u << 1;
         QTest::newRow("rows just past a wide store") << 22u << 4u << 11u << 3;
         QTest::newRow("2560 large frame") << 2560u << 1440u << 1000u << 0;
+        // Streaming stores from an unaligned start, a frame that ends inside a page.
+        QTest::newRow("large frame, unaligned") << 1366u << 771u << 4001u << 13;
     }
 
     void paintedFramesMatchTheRuleEverywhere()

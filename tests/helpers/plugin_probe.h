@@ -10,6 +10,10 @@
 
 #include <opencv2/videoio.hpp>
 
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+
 namespace Vardel {
 
 struct KorvanePluginProbe {
@@ -57,15 +61,24 @@ struct KorvanePluginProbe {
     }
 
     // Runs one of the frame loops on a thread of its own, as a session would, with the
-    // given geometry; stop() ends it.
-    static void startLoop(KorvanePlugin& p, bool testPattern, std::uint32_t width, std::uint32_t height, int fps)
+    // given geometry; stop() ends it. threadStartedNs, when given, receives the steady
+    // clock at the start of the thread, just before the loop takes its own start time.
+    static void startLoop(KorvanePlugin& p, bool testPattern, std::uint32_t width, std::uint32_t height, int fps,
+                          std::atomic<std::int64_t>* threadStartedNs = nullptr)
     {
         p.captureWidth = width;
         p.captureHeight = height;
         p.sessionFrameRate = fps;
         p.framesWritten.store(0);
         p.running.store(true);
-        p.frameThread = std::thread(testPattern ? &KorvanePlugin::testPatternLoop : &KorvanePlugin::captureLoop, &p);
+        const auto loop = testPattern ? &KorvanePlugin::testPatternLoop : &KorvanePlugin::captureLoop;
+        p.frameThread = std::thread([&p, loop, threadStartedNs] {
+            if (threadStartedNs)
+                threadStartedNs->store(std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                           std::chrono::steady_clock::now().time_since_epoch())
+                                           .count());
+            (p.*loop)();
+        });
     }
     static void stopLoop(KorvanePlugin& p)
     {
