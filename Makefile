@@ -1,11 +1,13 @@
-# The two commands of the README, plus the sanitizer builds CI runs.
-#   make run    install, build, and run the host capturing the test source
-#   make test   install, build, and run every test
+# The two commands of the README, plus what else CI runs.
+#   make run        install, build, and run the host capturing the test source
+#   make test       install, build, and run every test (PRESET=asan or tsan: under a sanitizer)
+#   make test-load  the long load test: four readers, 2560x1440 at 240 frames per second, 30 s
+#   make fuzz       build the fuzz targets with clang and run each for FUZZ_SECONDS (60)
 PRESET ?= default
 BUILD := build/$(PRESET)
 RUN_ARGS ?=
 
-.PHONY: all deps configure build run test clean
+.PHONY: all deps configure build run test test-load fuzz clean
 
 all: build
 
@@ -23,6 +25,13 @@ run: build
 
 test: build
 	@ctest --preset $(PRESET)
+
+test-load:
+	@$(MAKE) --no-print-directory build PRESET=default
+	@ctest --preset load
+
+fuzz:
+	@scripts/fuzz $(FUZZ_SECONDS)
 
 clean:
 	rm -rf build

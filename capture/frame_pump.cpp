@@ -1,7 +1,7 @@
 // The frame thread: one of the two loops below runs per capture session, writing every
 // frame straight into the ring slot it publishes. Nothing on the per-frame path
-// allocates, locks, logs or formats text (the one exception is the single warning about
-// a device that delivers frames of the wrong size).
+// allocates, locks, logs or formats text (the exceptions are the single warnings about
+// a device that delivers frames of the wrong size or whose back end throws).
 
 #include "plugin/korvane_plugin.h"
 
@@ -16,6 +16,8 @@
 
 #include <opencv2/core.hpp>
 #include <opencv2/videoio.hpp>
+
+#include <exception>
 #include <xmmintrin.h>
 
 namespace Vardel {
@@ -36,6 +38,7 @@ void KorvanePlugin::captureLoop()
     const std::uint32_t height = captureHeight;
     FrameSlot header = bgrFrameHeader(width, height);
     bool wrongSizeReported = false;
+    bool backEndErrorReported = false;
 
     // running is only polled; the stopping thread joins this one, which orders the rest.
     while (running.load(std::memory_order_relaxed)) {
@@ -44,7 +47,20 @@ void KorvanePlugin::captureLoop()
             break;
         prefetchSlotStart(slot->data);
         cv::Mat image(int(height), int(width), CV_8UC3, slot->data);
-        bool read = videoCapture->grab() && videoCapture->retrieve(image, 0);
+        bool read = false;
+        try {
+            read = videoCapture->grab() && videoCapture->retrieve(image, 0);
+        } catch (const std::exception& error) {
+            // A back end that throws (a conversion it cannot do, a device gone mid-frame)
+            // must not take the host down with this thread: the frame is dropped like a
+            // failed grab, and the slot may hold part of it, so it is cancelled below.
+            if (!backEndErrorReported) {
+                backEndErrorReported = true;
+                LoggingService::instance()->warning(
+                    names::logSource, QStringLiteral("Device failed to deliver a frame: %1; dropping its frames")
+                                          .arg(QString::fromUtf8(error.what()).trimmed()));
+            }
+        }
         // A frame of another size or type cannot land in the slot: OpenCV then decodes into
         // a buffer of its own and the slot still holds an old frame. Never publish that.
         if (read && (image.data != slot->data || image.cols != int(width) || image.rows != int(height)

@@ -26,6 +26,8 @@
 
 #include <opencv2/videoio.hpp>
 
+#include <utility>
+
 namespace Vardel {
 
 namespace {
@@ -61,6 +63,13 @@ void KorvanePlugin::startCaptureAsync()
         return;
     if (widget)
         widget->setStartingState();
+    // The start worker that has not answered yet may be opening a device for seconds, and
+    // joining it here would freeze the user-interface thread that long. This request is
+    // taken up when that answer arrives instead.
+    if (startPending) {
+        startQueued = true;
+        return;
+    }
 
     CaptureRequest request;
     const QString selected = widget ? widget->currentVideoSource() : QString();
@@ -188,6 +197,7 @@ void KorvanePlugin::onStartRefused()
     startPending = false;
     if (widget)
         widget->resetStartStopButton();
+    takeUpQueuedStart();
 }
 
 void KorvanePlugin::onFirstDeviceChosen()
@@ -199,13 +209,21 @@ void KorvanePlugin::onFirstDeviceChosen()
 void KorvanePlugin::onSessionStarted()
 {
     startPending = false;
-    if (!widget)
-        return;
-    // A stop may have ended the session before this arrived.
-    if (running.load(std::memory_order_acquire))
-        widget->setCaptureState(true, currentFps);
-    else
-        widget->resetStartStopButton();
+    if (widget) {
+        // A stop may have ended the session before this arrived.
+        if (running.load(std::memory_order_acquire))
+            widget->setCaptureState(true, currentFps);
+        else
+            widget->resetStartStopButton();
+    }
+    takeUpQueuedStart();
+}
+
+void KorvanePlugin::takeUpQueuedStart()
+{
+    // A session that is running by now already is what the queued request asked for.
+    if (std::exchange(startQueued, false))
+        startCaptureAsync();
 }
 
 void KorvanePlugin::onSessionStopped()
@@ -225,7 +243,9 @@ void KorvanePlugin::updateFPS()
     if (elapsed < kMinRateIntervalNs)
         return;
     const std::int64_t count = framesWritten.load(std::memory_order_relaxed);
-    currentFps = writeRate(std::uint64_t(count) - fpsLastCount, elapsed);
+    // The counter wraps after 2^31 frames (about a hundred days at 240 frames per second);
+    // the difference of the low 32 bits stays right across the wrap.
+    currentFps = writeRate(std::uint32_t(count) - std::uint32_t(fpsLastCount), elapsed);
     if (widget)
         widget->setCaptureState(true, currentFps);
     fpsLastCount = std::uint64_t(count);

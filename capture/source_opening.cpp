@@ -8,12 +8,25 @@
 
 #include <opencv2/videoio.hpp>
 
+#include <exception>
+
 namespace Vardel {
 
 namespace {
 // A source that failed to open is not tried again for this long: opening a missing
 // device can take seconds on some back ends.
 constexpr std::int64_t kFailedSourceHoldOffNs = 30'000'000'000;
+
+// Leaves the capture object closed after a back end threw half-way through opening it.
+void releaseQuietly(cv::VideoCapture& capture)
+{
+    try {
+        if (capture.isOpened())
+            capture.release();
+    } catch (const std::exception&) {
+        // Nothing more can be done with a back end that throws while closing.
+    }
+}
 } // namespace
 
 bool KorvanePlugin::openVideoSource(const QString& source, int width, int height, int fps)
@@ -23,20 +36,31 @@ bool KorvanePlugin::openVideoSource(const QString& source, int width, int height
     if (source == lastFailedSource && now - lastFailedTime < kFailedSourceHoldOffNs)
         return false;
 
-    if (!videoCapture->open(deviceIndexOf(source), platform::captureBackend())) {
+    // A back end may throw instead of answering false; on this thread that would end the
+    // host. Either way the open failed: held off and reported the same.
+    bool opened = false;
+    try {
+        opened = videoCapture->open(deviceIndexOf(source), platform::captureBackend());
+        if (opened) {
+            // Whatever the device makes of these, frames are asked for as 8-bit BGR of this size.
+            videoCapture->set(cv::CAP_PROP_CONVERT_RGB, 1.0);
+            videoCapture->set(cv::CAP_PROP_FRAME_WIDTH, double(width));
+            videoCapture->set(cv::CAP_PROP_FRAME_HEIGHT, double(height));
+            videoCapture->set(cv::CAP_PROP_FPS, double(fps));
+            videoCapture->set(cv::CAP_PROP_BUFFERSIZE, 0.0);
+            videoCapture->set(cv::CAP_PROP_READ_TIMEOUT_MSEC, 1.0);
+        }
+    } catch (const std::exception&) {
+        opened = false;
+        releaseQuietly(*videoCapture);
+    }
+    if (!opened) {
         lastFailedSource = source;
         lastFailedTime = now;
         log->error(names::logSource, QStringLiteral("Failed to open video source: %1").arg(source));
         return false;
     }
     lastFailedSource.clear();
-    // Whatever the device makes of these, frames are asked for as 8-bit BGR of this size.
-    videoCapture->set(cv::CAP_PROP_CONVERT_RGB, 1.0);
-    videoCapture->set(cv::CAP_PROP_FRAME_WIDTH, double(width));
-    videoCapture->set(cv::CAP_PROP_FRAME_HEIGHT, double(height));
-    videoCapture->set(cv::CAP_PROP_FPS, double(fps));
-    videoCapture->set(cv::CAP_PROP_BUFFERSIZE, 0.0);
-    videoCapture->set(cv::CAP_PROP_READ_TIMEOUT_MSEC, 1.0);
     captureWidth = std::uint32_t(width);
     captureHeight = std::uint32_t(height);
     log->info(names::logSource, QStringLiteral("Opened Device %1 at %2x%3 %4fps (BGR-only mode)")

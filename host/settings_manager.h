@@ -22,6 +22,8 @@ public:
     QSettings::Status status() const { return settings_.status(); }
 
 private:
+    void removeAbandonedLock() const;
+
     mutable QSettings settings_;
 };
 

@@ -3,16 +3,20 @@
 #include "host/futex.h"
 #include "host/racing_copy.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <signal.h>
+#include <sys/mman.h>
 #include <unistd.h>
 
 namespace Vardel {
 
 namespace {
 constexpr int kReadAttempts = 4;
-}
+// A writer killed outright wakes nobody: a waiter looks at it this often.
+constexpr std::chrono::nanoseconds kLivenessCheck = std::chrono::milliseconds(100);
+} // namespace
 
 bool VideoRingBufferReader::attach(const std::string& name)
 {
@@ -46,11 +50,14 @@ bool VideoRingBufferReader::attach(const std::string& name)
                            : Mapping();
     if (!data)
         return false;
-    shm::populate(data, shm::Access::ReadOnly);
     geometry_ = *geometry;
     fd_ = std::move(fd);
     controlMapping_ = std::move(control);
     dataMapping_ = std::move(data);
+    // Guarded before the first touch: the region may be cut short under us at any time.
+    controlGuard_ = GuardedRange(controlMapping_.data(), controlMapping_.size(), PROT_READ | PROT_WRITE);
+    dataGuard_ = GuardedRange(dataMapping_.data(), dataMapping_.size(), PROT_READ);
+    shm::populate(dataMapping_, shm::Access::ReadOnly);
     warmer_.start(dataMapping_.data(), dataMapping_.size());
     control_ = reinterpret_cast<ring::Control*>(controlMapping_.data());
     epoch_ = control_->epoch.load(std::memory_order_acquire);
@@ -64,6 +71,8 @@ void VideoRingBufferReader::detach()
 {
     warmer_.stop();
     control_ = nullptr;
+    dataGuard_.reset();
+    controlGuard_.reset();
     dataMapping_.reset();
     controlMapping_.reset();
     fd_.reset();
@@ -82,9 +91,18 @@ bool VideoRingBufferReader::captureActive() const
     return control_ && control_->captureActive.load(std::memory_order_acquire) != 0;
 }
 
+const char* VideoRingBufferReader::damage() const
+{
+    if (controlGuard_.lost() || dataGuard_.lost() || shm::objectSize(fd_.get()) < std::int64_t(geometry_.regionBytes))
+        return "region was cut short by another process";
+    if (std::atomic_ref<std::uint64_t>(control_->fixed.magic).load(std::memory_order_acquire) != ring::kMagic)
+        return "region header was overwritten by another process";
+    return nullptr;
+}
+
 bool VideoRingBufferReader::writerAlive() const
 {
-    if (!control_ || shm::unlinked(fd_.get()))
+    if (!control_ || shm::unlinked(fd_.get()) || damage())
         return false;
     const pid_t pid = control_->writerPid.load(std::memory_order_acquire);
     return pid > 0 && (::kill(pid, 0) == 0 || errno == EPERM);
@@ -106,7 +124,8 @@ void VideoRingBufferReader::syncEpoch()
 
 VideoRingBufferReader::WaitResult VideoRingBufferReader::waitForFrame(std::chrono::nanoseconds timeout)
 {
-    if (!control_)
+    // A region cut short or written over holds no frame worth waiting for: attach again.
+    if (!control_ || damage())
         return WaitResult::WriterGone;
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     auto fresh = [this] {
@@ -125,9 +144,10 @@ VideoRingBufferReader::WaitResult VideoRingBufferReader::waitForFrame(std::chron
         control_->sleepers.fetch_add(1, std::memory_order_seq_cst);
         const bool sleep = !fresh();
         if (sleep)
-            futex::wait(control_->wakeWord, word, remaining);
+            futex::wait(control_->wakeWord, word, std::min<std::chrono::nanoseconds>(remaining, kLivenessCheck));
         control_->sleepers.fetch_sub(1, std::memory_order_seq_cst);
-        // A wake without a frame is usually a writer leaving or taking over.
+        // A wake without a frame is usually a writer leaving or taking over; no wake at all
+        // may be a writer that was killed.
         if (sleep && !fresh() && !writerAlive())
             return WaitResult::WriterGone;
     }
@@ -137,9 +157,10 @@ VideoRingBufferReader::ReadResult VideoRingBufferReader::readLatest(FrameSlot& h
 {
     if (!control_)
         return ReadResult::Invalid;
-    // A region cut short under us would fault on the copy; refuse it instead.
-    if (shm::objectSize(fd_.get()) < std::int64_t(geometry_.regionBytes)) {
-        error_ = "region was truncated";
+    // A region cut short would fault on the copy, one written over is no ring any more:
+    // refuse both (a cut that comes during the copy is caught by the guards, below).
+    if (const char* why = damage()) {
+        error_ = why;
         return ReadResult::Invalid;
     }
     syncEpoch();
@@ -170,6 +191,10 @@ VideoRingBufferReader::ReadResult VideoRingBufferReader::readLatest(FrameSlot& h
         pixels.resize(candidate.dataSize);
         copyRacingBytes(pixels.data(), dataMapping_.data() + slot * geometry_.slotStride, candidate.dataSize);
         std::atomic_thread_fence(std::memory_order_acquire);
+        if (controlGuard_.lost() || dataGuard_.lost()) {
+            error_ = "region was cut short by another process";
+            return ReadResult::Invalid; // the copy read zero pages
+        }
         if (d.sequence.load(std::memory_order_relaxed) != before) {
             ++torn_;
             continue;

@@ -4,6 +4,7 @@
 #include "host/page_warmer.h"
 #include "host/ring_layout.h"
 #include "host/shared_memory_region.h"
+#include "host/sigbus_guard.h"
 #include "host/vardelcore_export.h"
 
 #include <chrono>
@@ -42,12 +43,14 @@ public:
     std::uint32_t slotCount() const { return geometry_.slotCount; }
     std::uint64_t slotBytes() const { return geometry_.slotBytes; }
     bool captureActive() const;
-    // A writer process holds the region and the region is still the one under its name.
+    // A writer process holds the region, the region is still the one under its name, and
+    // nobody has cut it short or written over its header.
     bool writerAlive() const;
     std::uint64_t latestFrameNumber() const;
     std::uint64_t lastReadFrameNumber() const { return lastRead_; }
 
-    // Waits until a frame other than the last one read is published.
+    // Waits until a frame other than the last one read is published. A writer that dies
+    // meanwhile is noticed within a tenth of a second, whatever the timeout.
     WaitResult waitForFrame(std::chrono::nanoseconds timeout);
 
     // Copies the newest frame. pixels is resized to the frame's data size (its capacity
@@ -60,13 +63,18 @@ public:
 private:
     const ring::SlotDescriptor& descriptor(std::uint64_t slot) const;
     void syncEpoch();
+    // Why the region can no longer be trusted (cut short, faulted, header overwritten), or null.
+    const char* damage() const;
 
     std::string error_;
     ring::Geometry geometry_;
     UniqueFd fd_;
     Mapping controlMapping_; // control block and descriptors, writable for the waiter count
     Mapping dataMapping_;    // slot data, read-only
-    PageWarmer warmer_;      // reads dataMapping_: stopped before it is unmapped
+    // After the mappings: unregistered before they are unmapped.
+    GuardedRange controlGuard_;
+    GuardedRange dataGuard_;
+    PageWarmer warmer_; // reads dataMapping_: stopped (it is destroyed first) before it is unmapped
     ring::Control* control_ = nullptr;
     std::uint64_t epoch_ = 0;
     std::uint64_t lastRead_ = 0;

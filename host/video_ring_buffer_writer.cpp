@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstring>
 #include <new>
+#include <sys/mman.h>
 #include <unistd.h>
 
 namespace Vardel {
@@ -53,6 +54,8 @@ bool VideoRingBufferWriter::connect(const std::string& name, unsigned int slotCo
             return false;
         }
     }
+    // Guarded before the first touch: the region may be cut short under us at any time.
+    guard_ = GuardedRange(mapping_.data(), mapping_.size(), PROT_READ | PROT_WRITE);
     shm::populate(mapping_, shm::Access::ReadWrite);
     warmer_.start(mapping_.data(), mapping_.size());
 
@@ -112,9 +115,22 @@ void VideoRingBufferWriter::disconnect()
         futex::wakeAll(control_->wakeWord);
     }
     control_ = nullptr;
+    lost_ = false;
+    guard_.reset();
     mapping_.reset();
     fd_.reset();
     acquired_.reset();
+}
+
+bool VideoRingBufferWriter::regionLost()
+{
+    // A region truncated by another process would fault on the next frame written into
+    // it; once seen, it stays lost until the next connect recreates it.
+    if (!lost_ && (guard_.lost() || shm::objectSize(fd_.get()) < std::int64_t(geometry_.regionBytes))) {
+        lost_ = true;
+        error_ = "region " + objectName_ + " was cut short by another process";
+    }
+    return lost_;
 }
 
 ring::SlotDescriptor& VideoRingBufferWriter::descriptor(std::uint64_t slot) const
@@ -125,7 +141,7 @@ ring::SlotDescriptor& VideoRingBufferWriter::descriptor(std::uint64_t slot) cons
 
 std::optional<WriteSlot> VideoRingBufferWriter::acquireWriteSlot()
 {
-    if (!control_)
+    if (!control_ || regionLost())
         return std::nullopt;
     if (acquired_)
         cancelWrite(*acquired_);

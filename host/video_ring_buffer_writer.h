@@ -4,6 +4,7 @@
 #include "host/page_warmer.h"
 #include "host/ring_layout.h"
 #include "host/shared_memory_region.h"
+#include "host/sigbus_guard.h"
 #include "host/vardelcore_export.h"
 
 #include <cstdint>
@@ -32,7 +33,8 @@ public:
     bool isConnected() const { return control_ != nullptr; }
     const std::string& lastError() const { return error_; }
 
-    // The next slot, marked as being written; nothing when the ring is not connected.
+    // The next slot, marked as being written; nothing when the ring is not connected, or
+    // when another process has cut the region short (connect again to recreate it).
     std::optional<WriteSlot> acquireWriteSlot();
     // Publishes the acquired slot with a copy of frame (frameNumber is stamped here).
     void releaseWriteSlot(std::uint64_t slotIndex, const FrameSlot& frame);
@@ -47,6 +49,7 @@ public:
 private:
     void disconnect();
     void takeOver(bool freshRegion);
+    bool regionLost();
     ring::SlotDescriptor& descriptor(std::uint64_t slot) const;
 
     std::string objectName_;
@@ -54,8 +57,10 @@ private:
     ring::Geometry geometry_;
     UniqueFd fd_;
     Mapping mapping_;
-    PageWarmer warmer_; // reads the mapping: stopped before it is unmapped
+    GuardedRange guard_; // after mapping_: unregistered before the range is unmapped
+    PageWarmer warmer_;  // reads the mapping: stopped (it is destroyed first) before it is unmapped
     ring::Control* control_ = nullptr;
+    bool lost_ = false;
     std::uint64_t epoch_ = 0;
     std::uint64_t published_ = 0;
     std::optional<std::uint64_t> acquired_;

@@ -51,7 +51,11 @@ QObject* KorvanePlugin::reservedObject() { return nullptr; }
 bool KorvanePlugin::reservedFlag1() const { return true; }
 bool KorvanePlugin::reservedFlag2() const { return true; }
 
-void KorvanePlugin::setSettingsManager(SettingsManager* settings) { settingsManager = settings; }
+void KorvanePlugin::setSettingsManager(SettingsManager* settings)
+{
+    settingsManager = settings;
+    settingsTroubleReported = false; // another store, another file to hear about
+}
 
 std::unique_ptr<cv::VideoCapture> KorvanePlugin::makeVideoCapture() { return std::make_unique<cv::VideoCapture>(); }
 

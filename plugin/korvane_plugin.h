@@ -84,6 +84,7 @@ private:
 
     void loadSettings();
     void saveSettings();
+    void reportSettingsTrouble(const QString& accessMessage);
 
     void startCaptureAsync();
     void startCaptureWorker(const CaptureRequest& request);
@@ -97,6 +98,7 @@ private:
     void onFirstDeviceChosen();
     void onSessionStarted();
     void onSessionStopped();
+    void takeUpQueuedStart();
 
     bool openVideoSource(const QString& source, int width, int height, int fps);
     void captureLoop();
@@ -128,6 +130,7 @@ private:
     std::int64_t fpsLastTime = 0;
     std::uint64_t fpsLastCount = 0;
     bool startPending = false; // user-interface thread only: a start has been requested and not answered yet
+    bool startQueued = false;  // user-interface thread only: another start was asked for meanwhile
     SessionNotifier* notifier; // child of the plug-in
 
     RAIIThread frameThread;
@@ -135,6 +138,7 @@ private:
     RAIIThread stopThread;
     QString lastFailedSource;
     std::int64_t lastFailedTime = 0;
+    bool settingsTroubleReported = false; // one warning about an unusable settings file
 
     friend class SessionNotifier;
     friend struct KorvanePluginProbe; // white-box access for the tests

@@ -17,9 +17,12 @@ QWidget* KorvanePlugin::createWidget()
     connect(widget, &KorvaneWidget::captureResolutionChanged, this, &KorvanePlugin::onCaptureResolutionChanged);
     connect(widget, &KorvaneWidget::captureToggleRequested, this, &KorvanePlugin::onCaptureToggleRequested);
     syncSettingsToWidget();
-    // A panel asked for again (the host deleted the last one) while capturing shows the session.
+    // A panel asked for again (the host deleted the last one) shows the session, or the
+    // start still under way, so that it offers no second start.
     if (running.load(std::memory_order_acquire))
         widget->setCaptureState(true, currentFps);
+    else if (startPending)
+        widget->setStartingState();
     widget->setInitialized(true);
     return widget;
 }

@@ -10,6 +10,8 @@
 #include <QCoreApplication>
 #include <QTimer>
 
+#include <utility>
+
 #include <opencv2/core/utility.hpp>
 #include <opencv2/videoio.hpp>
 
@@ -76,6 +78,15 @@ void KorvanePlugin::shutdown()
     // Notifications the workers queued are delivered before the settings are written.
     QCoreApplication::processEvents();
     saveSettings();
+    // Those events may have started a capture (a start request queued just before, or one
+    // waiting for a start's answer): it ends here too, before the device goes.
+    startQueued = false;
+    waitForWorkers();
+    if (running) {
+        if (widget)
+            widget->setCaptureState(false, 0.0);
+        stopCapture();
+    }
     if (videoCapture) {
         if (videoCapture->isOpened())
             videoCapture->release();
@@ -107,6 +118,23 @@ void KorvanePlugin::loadSettings()
                             ->getPluginValue(names::settingsGroup, names::keyCaptureResolution,
                                              QVariant(QStringLiteral("1920x1080")))
                             .toString();
+    // An unreadable file gave the defaults, a damaged one what could still be read of it.
+    reportSettingsTrouble(QStringLiteral("Settings file %1 cannot be read, using defaults"));
+}
+
+void KorvanePlugin::reportSettingsTrouble(const QString& accessMessage)
+{
+    // The store's status keeps its first error, and every change saves again: one line
+    // says what is wrong with the file, however often it is touched. Damage outside this
+    // plug-in's group only shows once the whole file is read, at the first save, which
+    // drops the lines that cannot be read.
+    const QSettings::Status status = settingsManager->status();
+    if (status == QSettings::NoError || std::exchange(settingsTroubleReported, true))
+        return;
+    const QString message = status == QSettings::AccessError
+        ? accessMessage
+        : QStringLiteral("Settings file %1 is damaged: what cannot be read of it is lost, defaults stand in for it");
+    LoggingService::instance()->warning(names::logSource, message.arg(settingsManager->fileName()));
 }
 
 void KorvanePlugin::saveSettings()
@@ -116,6 +144,7 @@ void KorvanePlugin::saveSettings()
     settingsManager->setPluginValue(names::settingsGroup, names::keyVideoSource, QVariant(videoSource));
     settingsManager->setPluginValue(names::settingsGroup, names::keyCaptureFrameRate, QVariant(captureFrameRate));
     settingsManager->setPluginValue(names::settingsGroup, names::keyCaptureResolution, QVariant(captureResolution));
+    reportSettingsTrouble(QStringLiteral("Settings could not be written to %1"));
 }
 
 } // namespace Vardel

@@ -137,8 +137,7 @@ private slots:
 
             if (step % 50 == 49) {
                 // Quiet moment: every answer delivered, the panel shows what really runs.
-                Probe::waitForWorkers(*instance->plugin);
-                QCoreApplication::processEvents();
+                Probe::settle(*instance->plugin);
                 const bool running = Probe::running(*instance->plugin).load();
                 sessions += running ? 1 : 0;
                 if (instance->panel) {

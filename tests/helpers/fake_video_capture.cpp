@@ -23,6 +23,8 @@ bool FakeVideoCapture::open(int index, int apiPreference)
         device_->opens.emplace_back(index, apiPreference);
     }
     std::this_thread::sleep_for(device_->openDelay);
+    if (device_->openThrows)
+        CV_Error(cv::Error::StsError, "fake back end failed while opening");
     device_->opened = device_->openable.count(index) > 0;
     nextFrame_ = std::chrono::steady_clock::now();
     return device_->opened;
@@ -55,6 +57,11 @@ bool FakeVideoCapture::retrieve(cv::OutputArray image, int)
 {
     if (current_ < 0)
         return false;
+    const long throwFrom = device_->throwFrom;
+    if (throwFrom >= 0 && current_ >= throwFrom) {
+        current_ = -1;
+        CV_Error(cv::Error::StsError, "fake back end failed while converting a frame");
+    }
     const long wrongFrom = device_->wrongSizeFrom;
     const int width = wrongFrom >= 0 && current_ >= wrongFrom ? device_->width - 8 : device_->width;
     image.create(device_->height, width, CV_8UC3);

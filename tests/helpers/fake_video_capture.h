@@ -2,7 +2,8 @@
 
 // A capture device for tests: opens chosen indices (optionally slowly), records every
 // call, and delivers frames of a chosen size at a chosen rate; grabs can fail from a
-// given frame on, and frames can come in the wrong size.
+// given frame on, frames can come in the wrong size, and the back end can throw as
+// OpenCV's back ends do.
 
 #include "plugin/korvane_plugin.h"
 
@@ -28,6 +29,8 @@ struct FakeDevice {
     std::atomic<int> framesPerSecond{0};   // 0: as fast as asked
     std::atomic<long> failGrabsFrom{-1};   // grab fails for this frame and every later one
     std::atomic<long> wrongSizeFrom{-1};   // frames from this one on come 8 pixels narrower
+    std::atomic<long> throwFrom{-1};       // retrieve throws a cv::Exception for this frame and every later one
+    std::atomic<bool> openThrows{false};   // open throws a cv::Exception (after its delay)
 
     // Record.
     std::mutex mutex;

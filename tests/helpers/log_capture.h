@@ -24,8 +24,10 @@ public:
     // "level source: message" for every line so far.
     QStringList lines() const
     {
+        // A list of its own: a shared one would be detached by the next append on the
+        // logging thread while this thread still holds it.
         std::lock_guard lock(mutex_);
-        return lines_;
+        return QStringList(lines_.cbegin(), lines_.cend());
     }
     int count(const QString& line) const { return int(lines().count(line)); }
     int countContaining(const QString& text) const

@@ -6,6 +6,8 @@
 #include "plugin/korvane_plugin.h"
 #include "ui/korvane_widget.h"
 
+#include <QCoreApplication>
+
 #include <opencv2/videoio.hpp>
 
 #include <atomic>
@@ -31,6 +33,7 @@ struct KorvanePluginProbe {
     static cv::VideoCapture* videoCapture(KorvanePlugin& p) { return p.videoCapture.get(); }
     static KorvaneWidget* widget(KorvanePlugin& p) { return p.widget.data(); }
     static bool hasTimer(const KorvanePlugin& p) { return p.fpsTimer != nullptr; }
+    static bool startPending(const KorvanePlugin& p) { return p.startPending; }
     static VideoRingBufferWriter* ringWriter(KorvanePlugin& p) { return p.ringWriter.get(); }
 
     static const void* runningAddress(const KorvanePlugin& p) { return &p.running; }
@@ -42,9 +45,20 @@ struct KorvanePluginProbe {
         return p.openVideoSource(source, w, h, fps);
     }
     static void updateFPS(KorvanePlugin& p) { p.updateFPS(); }
+    static void loadSettings(KorvanePlugin& p) { p.loadSettings(); }
+    static void saveSettings(KorvanePlugin& p) { p.saveSettings(); }
     static void startCaptureAsync(KorvanePlugin& p) { p.startCaptureAsync(); }
     static void stopCapture(KorvanePlugin& p) { p.stopCapture(); }
     static void waitForWorkers(KorvanePlugin& p) { p.waitForWorkers(); }
+    // Until every start asked for has been answered on this thread (an answer may take up
+    // a start that was asked for while the previous one was under way).
+    static void settle(KorvanePlugin& p)
+    {
+        do {
+            p.waitForWorkers();
+            QCoreApplication::processEvents();
+        } while (p.startPending);
+    }
 
     // Runs one of the frame loops on a thread of its own, as a session would, with the
     // given geometry; stop() ends it. threadStartedNs, when given, receives the steady

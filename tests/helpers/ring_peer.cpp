@@ -1,7 +1,9 @@
 // Second process for the ring tests.
 //   ring_peer read NAME FRAMES TIMEOUT_MS   reads FRAMES frames, checking each against its header
 //   ring_peer bars NAME FRAMES TIMEOUT_MS   reads FRAMES test-pattern frames, checking headers and bars
-//   ring_peer write NAME FRAMES WIDTH HEIGHT  publishes FRAMES pattern frames as fast as it can
+//   ring_peer write NAME FRAMES WIDTH HEIGHT [MAX_MS]
+//                                            publishes FRAMES pattern frames as fast as it can,
+//                                            stopping early after MAX_MS (slow sanitizer builds)
 // Prints one "key=value ..." line; exit status 0 when every frame was sound.
 
 #include "capture/test_pattern.h"
@@ -87,15 +89,16 @@ int readBars(const std::string& name, long frames, long timeoutMs)
     return good >= frames && bad == 0 ? 0 : 1;
 }
 
-int writeFrames(const std::string& name, long frames, std::uint32_t width, std::uint32_t height)
+int writeFrames(const std::string& name, long frames, std::uint32_t width, std::uint32_t height, long maxMs)
 {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(maxMs);
     VideoRingBufferWriter writer;
     if (!writer.connect(name, 4, width * height * 3)) {
         std::printf("error=%s\n", writer.lastError().c_str());
         return 2;
     }
     writer.setCaptureActive(true);
-    for (long i = 1; i <= frames; ++i) {
+    for (long i = 1; i <= frames && std::chrono::steady_clock::now() < deadline; ++i) {
         auto slot = writer.acquireWriteSlot();
         if (!slot)
             return 3;
@@ -117,8 +120,9 @@ int main(int argc, char** argv)
         return readFrames(argv[2], std::atol(argv[3]), std::atol(argv[4]));
     if (mode == "bars" && argc == 5)
         return readBars(argv[2], std::atol(argv[3]), std::atol(argv[4]));
-    if (mode == "write" && argc == 6)
-        return writeFrames(argv[2], std::atol(argv[3]), std::uint32_t(std::atol(argv[4])), std::uint32_t(std::atol(argv[5])));
-    std::fprintf(stderr, "usage: ring_peer read|bars NAME FRAMES TIMEOUT_MS | write NAME FRAMES WIDTH HEIGHT\n");
+    if (mode == "write" && (argc == 6 || argc == 7))
+        return writeFrames(argv[2], std::atol(argv[3]), std::uint32_t(std::atol(argv[4])), std::uint32_t(std::atol(argv[5])),
+                           argc == 7 ? std::atol(argv[6]) : 24L * 3600 * 1000);
+    std::fprintf(stderr, "usage: ring_peer read|bars NAME FRAMES TIMEOUT_MS | write NAME FRAMES WIDTH HEIGHT [MAX_MS]\n");
     return 64;
 }
