@@ -3,8 +3,6 @@
 #include "capture/frame_header.h"
 #include "capture/pacing.h"
 #include "capture/test_pattern.h"
-#include "helpers/fake_video_capture.h"
-#include "helpers/log_capture.h"
 #include "helpers/plugin_fixture.h"
 #include "helpers/plugin_probe.h"
 #include "host/video_ring_buffer_reader.h"
@@ -42,7 +40,7 @@ std::vector<std::uint8_t> paint(std::uint32_t width, std::uint32_t height, std::
     return {frame, frame + painter.frameBytes()};
 }
 
-// Reads frames until one with at least `frames` published arrives.
+// Waits for the next frame and reads it.
 bool readFrame(Reader& reader, FrameSlot& header, std::vector<std::uint8_t>& pixels)
 {
     for (int attempt = 0; attempt < 100; ++attempt) {
@@ -117,7 +115,6 @@ private slots:
         QVERIFY(!schedule.next(55, wake)); // a stall: no catching up with frames due at 20..50
         QVERIFY(schedule.next(56, wake));
         QCOMPARE(wake, 65);
-        QCOMPARE(1'000'000'000 / 60, 16'666'666);
     }
 
     void testPatternFramesInTheRing()
@@ -187,61 +184,6 @@ private slots:
         const auto waited = std::chrono::steady_clock::now() - asked;
         QVERIFY(waited < 700ms);
         QCOMPARE(Probe::framesWritten(plugin).load(), 1);
-    }
-
-    void deviceFramesLandInTheSlotByteForByte()
-    {
-        testing::PluginEnvironment env("device");
-        testing::FakeDevicePlugin plugin;
-        plugin.device->width = 320;
-        plugin.device->height = 240;
-        plugin.device->framesPerSecond = 200;
-        plugin.initialize();
-        QVERIFY(Probe::openVideoSource(plugin, QStringLiteral("0: Fake"), 320, 240, 200));
-        Reader reader;
-        QVERIFY(reader.attach(env.ringName));
-        Probe::startLoop(plugin, false, 320, 240, 200);
-        FrameSlot header;
-        std::vector<std::uint8_t> pixels;
-        QVERIFY(readFrame(reader, header, pixels));
-        QVERIFY(readFrame(reader, header, pixels));
-        Probe::stopLoop(plugin);
-        QCOMPARE(header.dataSize, 320u * 240 * 3);
-        // Every grab succeeded, so ring frame k holds device frame k - 1.
-        const long deviceFrame = long(header.frameNumber) - 1;
-        for (std::size_t i = 0; i < pixels.size(); ++i) {
-            if (pixels[i] != testing::FakeDevice::byteOf(deviceFrame, i))
-                QFAIL(qPrintable(QStringLiteral("byte %1 differs").arg(i)));
-        }
-    }
-
-    void failedAndWrongSizedFramesAreNeverPublished()
-    {
-        testing::PluginEnvironment env("faults");
-        testing::LogCapture log;
-        testing::FakeDevicePlugin plugin;
-        plugin.device->framesPerSecond = 1000;
-        plugin.device->wrongSizeFrom = 5;
-        plugin.initialize();
-        QVERIFY(Probe::openVideoSource(plugin, QStringLiteral("0: Fake"), 64, 48, 1000));
-        Reader reader;
-        QVERIFY(reader.attach(env.ringName));
-        Probe::startLoop(plugin, false, 64, 48, 1000);
-        QTRY_VERIFY(plugin.device->delivered.load() > 20);
-        Probe::stopLoop(plugin);
-        QCOMPARE(Probe::framesWritten(plugin).load(), 5);
-        QCOMPARE(reader.latestFrameNumber(), std::uint64_t(5));
-        QCOMPARE(log.countContaining(QStringLiteral("Device delivered 56x48 frames (3 channels), expected 64x48 BGR")), 1);
-
-        // A device that stops delivering: the slots are given back, nothing is counted.
-        plugin.device->wrongSizeFrom = -1;
-        plugin.device->failGrabsFrom = 0;
-        QVERIFY(Probe::openVideoSource(plugin, QStringLiteral("0: Fake"), 64, 48, 1000));
-        Probe::startLoop(plugin, false, 64, 48, 1000);
-        QTRY_VERIFY(plugin.device->grabs.load() > 40);
-        Probe::stopLoop(plugin);
-        QCOMPARE(Probe::framesWritten(plugin).load(), 0);
-        QCOMPARE(reader.latestFrameNumber(), std::uint64_t(5));
     }
 
     void noSlotEndsTheLoopAndLeavesTheSessionMarkedRunning()

@@ -72,7 +72,6 @@ bool FakeVideoCapture::retrieve(cv::OutputArray image, int)
         for (int i = 0; i < frame.cols * 3; ++i)
             bytes[i] = FakeDevice::byteOf(current_, base + std::size_t(i));
     }
-    ++device_->delivered;
     current_ = -1;
     return true;
 }

@@ -38,7 +38,6 @@ struct FakeDevice {
     std::vector<std::pair<int, double>> sets;
     std::atomic<int> releases{0};
     std::atomic<long> grabs{0};
-    std::atomic<long> delivered{0};
     std::atomic<bool> opened{false};
 
     // The byte at offset of delivered frame k.

@@ -4,7 +4,6 @@
 
 #include "capture/capture_request.h"
 #include "plugin/korvane_plugin.h"
-#include "ui/korvane_widget.h"
 
 #include <QCoreApplication>
 
@@ -31,14 +30,9 @@ struct KorvanePluginProbe {
     static QString lastFailedSource(const KorvanePlugin& p) { return p.lastFailedSource; }
     static std::int64_t& lastFailedTime(KorvanePlugin& p) { return p.lastFailedTime; }
     static cv::VideoCapture* videoCapture(KorvanePlugin& p) { return p.videoCapture.get(); }
-    static KorvaneWidget* widget(KorvanePlugin& p) { return p.widget.data(); }
     static bool hasTimer(const KorvanePlugin& p) { return p.fpsTimer != nullptr; }
     static bool startPending(const KorvanePlugin& p) { return p.startPending; }
     static VideoRingBufferWriter* ringWriter(KorvanePlugin& p) { return p.ringWriter.get(); }
-
-    static const void* runningAddress(const KorvanePlugin& p) { return &p.running; }
-    static const void* framesWrittenAddress(const KorvanePlugin& p) { return &p.framesWritten; }
-    static const void* currentFpsAddress(const KorvanePlugin& p) { return &p.currentFps; }
 
     static bool openVideoSource(KorvanePlugin& p, const QString& source, int w, int h, int fps)
     {
@@ -47,9 +41,6 @@ struct KorvanePluginProbe {
     static void updateFPS(KorvanePlugin& p) { p.updateFPS(); }
     static void loadSettings(KorvanePlugin& p) { p.loadSettings(); }
     static void saveSettings(KorvanePlugin& p) { p.saveSettings(); }
-    static void startCaptureAsync(KorvanePlugin& p) { p.startCaptureAsync(); }
-    static void stopCapture(KorvanePlugin& p) { p.stopCapture(); }
-    static void waitForWorkers(KorvanePlugin& p) { p.waitForWorkers(); }
     // Until every start asked for has been answered on this thread (an answer may take up
     // a start that was asked for while the previous one was under way).
     static void settle(KorvanePlugin& p)

@@ -22,70 +22,37 @@ using namespace Vardel;
 
 namespace {
 
-bool attachBefore(VideoRingBufferReader& reader, const std::string& name, std::chrono::steady_clock::time_point deadline)
-{
-    while (!reader.attach(name)) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            std::printf("error=%s\n", reader.lastError().c_str());
-            return false;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return true;
-}
-
-int readFrames(const std::string& name, long frames, long timeoutMs)
+// Reads frames until `frames` sound ones arrived or the time is up. A sound frame is newer
+// than the last one read and, for "read", holds the bytes its header stands for; for
+// "bars", it is a whole frame of the plug-in's test pattern.
+int readFrames(const std::string& name, bool bars, long frames, long timeoutMs)
 {
     VideoRingBufferReader reader;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    if (!attachBefore(reader, name, deadline))
-        return 2;
-    long good = 0, bad = 0, skipped = 0;
+    while (!reader.attach(name)) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            std::printf("error=%s\n", reader.lastError().c_str());
+            return 2;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    long good = 0, bad = 0;
     std::uint64_t previous = 0;
     FrameSlot header;
     std::vector<std::uint8_t> pixels;
     while (good < frames && std::chrono::steady_clock::now() < deadline) {
-        if (reader.waitForFrame(std::chrono::milliseconds(200)) != VideoRingBufferReader::WaitResult::Frame)
-            continue;
-        const auto result = reader.readLatest(header, pixels);
-        if (result != VideoRingBufferReader::ReadResult::Frame)
-            continue;
-        if (testing::firstPatternMismatch(pixels.data(), header) >= 0 || header.frameNumber <= previous)
-            ++bad;
-        else
-            ++good;
-        if (previous && header.frameNumber > previous + 1)
-            skipped += long(header.frameNumber - previous - 1);
-        previous = header.frameNumber;
-    }
-    std::printf("good=%ld bad=%ld skipped=%ld torn=%llu last=%llu\n", good, bad, skipped,
-                static_cast<unsigned long long>(reader.tornReads()), static_cast<unsigned long long>(previous));
-    return good >= frames && bad == 0 ? 0 : 1;
-}
-
-// Frames of the plug-in's test pattern: sound headers and bars in every frame.
-int readBars(const std::string& name, long frames, long timeoutMs)
-{
-    VideoRingBufferReader reader;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    if (!attachBefore(reader, name, deadline))
-        return 2;
-    long good = 0, bad = 0;
-    FrameSlot header;
-    std::vector<std::uint8_t> pixels;
-    std::uint32_t width = 0, height = 0;
-    while (good < frames && std::chrono::steady_clock::now() < deadline) {
         if (reader.waitForFrame(std::chrono::milliseconds(200)) != VideoRingBufferReader::WaitResult::Frame
             || reader.readLatest(header, pixels) != VideoRingBufferReader::ReadResult::Frame)
             continue;
-        const bool sound = header.channels == 3 && header.pixelFormat == PixelFormatBgr24
-            && header.stride == header.width * 3 && header.dataSize == header.stride * header.height
-            && findBarOffset(pixels.data(), header.width, header.height).has_value();
+        const bool sound = header.frameNumber > previous
+            && (bars ? header.channels == 3 && header.pixelFormat == PixelFormatBgr24
+                       && header.stride == header.width * 3 && header.dataSize == header.stride * header.height
+                       && findBarOffset(pixels.data(), header.width, header.height).has_value()
+                     : testing::firstPatternMismatch(pixels.data(), header) < 0);
         ++(sound ? good : bad);
-        width = header.width;
-        height = header.height;
+        previous = header.frameNumber;
     }
-    std::printf("good=%ld bad=%ld size=%ux%u\n", good, bad, width, height);
+    std::printf("good=%ld bad=%ld size=%ux%u\n", good, bad, header.width, header.height);
     return good >= frames && bad == 0 ? 0 : 1;
 }
 
@@ -116,10 +83,8 @@ int writeFrames(const std::string& name, long frames, std::uint32_t width, std::
 int main(int argc, char** argv)
 {
     const std::string mode = argc > 1 ? argv[1] : "";
-    if (mode == "read" && argc == 5)
-        return readFrames(argv[2], std::atol(argv[3]), std::atol(argv[4]));
-    if (mode == "bars" && argc == 5)
-        return readBars(argv[2], std::atol(argv[3]), std::atol(argv[4]));
+    if ((mode == "read" || mode == "bars") && argc == 5)
+        return readFrames(argv[2], mode == "bars", std::atol(argv[3]), std::atol(argv[4]));
     if (mode == "write" && (argc == 6 || argc == 7))
         return writeFrames(argv[2], std::atol(argv[3]), std::uint32_t(std::atol(argv[4])), std::uint32_t(std::atol(argv[5])),
                            argc == 7 ? std::atol(argv[6]) : 24L * 3600 * 1000);
