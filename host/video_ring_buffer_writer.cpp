@@ -124,9 +124,10 @@ void VideoRingBufferWriter::disconnect()
 
 bool VideoRingBufferWriter::regionLost()
 {
-    // A region truncated by another process would fault on the next frame written into
-    // it; once seen, it stays lost until the next connect recreates it.
-    if (!lost_ && (guard_.lost() || shm::objectSize(fd_.get()) < std::int64_t(geometry_.regionBytes))) {
+    // A region truncated by another process faults at the first frame written past its new
+    // end; the guard answers that fault and marks the range lost, so the frame path needs
+    // no system call of its own to notice. Lost stays lost until the next connect.
+    if (!lost_ && guard_.lost()) {
         lost_ = true;
         error_ = "region " + objectName_ + " was cut short by another process";
     }

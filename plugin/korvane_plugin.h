@@ -92,6 +92,8 @@ private:
     void stopCaptureWorker();
     void applyVideoSource(const QString& source);
     void waitForWorkers();
+    // Waits for the start and stop workers, then stops a session that is still running.
+    void endSession();
 
     // The workers' answers, run on the user-interface thread (through notifier).
     void onStartRefused();

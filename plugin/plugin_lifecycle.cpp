@@ -32,12 +32,7 @@ KorvanePlugin::~KorvanePlugin()
 bool KorvanePlugin::initialize()
 {
     // Called again, initialize must not pull the writer or the device from under a session.
-    waitForWorkers();
-    if (running) {
-        if (widget)
-            widget->setCaptureState(false, 0.0);
-        stopCapture();
-    }
+    endSession();
 
     const QString ringName = SharedMemoryManager::instance().getVideoRingBufferName();
     ringWriter = std::make_unique<VideoRingBufferWriter>();
@@ -64,12 +59,7 @@ void KorvanePlugin::shutdown()
 {
     // No worker may still be opening the device or starting a frame thread when the
     // capture object goes.
-    waitForWorkers();
-    if (running) {
-        if (widget)
-            widget->setCaptureState(false, 0.0);
-        stopCapture();
-    }
+    endSession();
     if (fpsTimer) {
         fpsTimer->stop();
         delete fpsTimer;
@@ -81,16 +71,21 @@ void KorvanePlugin::shutdown()
     // Those events may have started a capture (a start request queued just before, or one
     // waiting for a start's answer): it ends here too, before the device goes.
     startQueued = false;
+    endSession();
+    if (videoCapture) {
+        if (videoCapture->isOpened())
+            videoCapture->release();
+        videoCapture.reset();
+    }
+}
+
+void KorvanePlugin::endSession()
+{
     waitForWorkers();
     if (running) {
         if (widget)
             widget->setCaptureState(false, 0.0);
         stopCapture();
-    }
-    if (videoCapture) {
-        if (videoCapture->isOpened())
-            videoCapture->release();
-        videoCapture.reset();
     }
 }
 
