@@ -3,10 +3,10 @@
 //   vardel-ring [NAME] [--seconds N] [--wait N] [--snapshot FILE] [--expect-test-pattern]
 
 #include "app/frame_stats.h"
-#include "app/ring_check.h"
+#include "app/frame_checker.h"
 #include "app/snapshot.h"
 #include "host/shared_memory_manager.h"
-#include "host/video_ring_buffer_reader.h"
+#include "host/ring/video_ring_buffer_reader.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>

@@ -1,6 +1,6 @@
 #include "app/ring_monitor.h"
 
-#include "host/video_ring_buffer_reader.h"
+#include "host/ring/video_ring_buffer_reader.h"
 
 #include <chrono>
 

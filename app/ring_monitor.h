@@ -4,7 +4,7 @@
 // frame for display and snapshots and reports what it read once a second.
 
 #include "app/frame_stats.h"
-#include "host/frame_slot.h"
+#include "host/ring/frame_slot.h"
 
 #include <QObject>
 

@@ -8,7 +8,7 @@
 
 #include "capture/steady_clock.h"
 #include "capture/test_pattern.h"
-#include "host/video_ring_buffer_reader.h"
+#include "host/ring/video_ring_buffer_reader.h"
 
 #include <chrono>
 #include <cstdio>

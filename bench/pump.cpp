@@ -10,7 +10,7 @@
 #include "helpers/unique_names.h"
 #include "host/logging_service.h"
 #include "host/shared_memory_manager.h"
-#include "host/video_ring_buffer_writer.h"
+#include "host/ring/video_ring_buffer_writer.h"
 #include "capture/pacing.h"
 #include "capture/steady_clock.h"
 #include "ring_tap.h"

@@ -4,9 +4,9 @@
 // and the slot descriptors, mapped read-only. Frame k always lives in slot (k - 1) mod
 // slots, so a tap that looks at least once per ring's worth of frames sees every header.
 
-#include "host/frame_slot.h"
-#include "host/ring_layout.h"
-#include "host/shared_memory_region.h"
+#include "host/ring/frame_slot.h"
+#include "host/ring/ring_layout.h"
+#include "host/ring/shm_object.h"
 
 #include <cstdint>
 #include <optional>

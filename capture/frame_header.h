@@ -1,6 +1,6 @@
 #pragma once
 
-#include "host/frame_slot.h"
+#include "host/ring/frame_slot.h"
 
 #include <cstdint>
 

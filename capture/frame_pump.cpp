@@ -11,7 +11,7 @@
 #include "capture/steady_clock.h"
 #include "capture/test_pattern.h"
 #include "host/logging_service.h"
-#include "host/video_ring_buffer_writer.h"
+#include "host/ring/video_ring_buffer_writer.h"
 #include "plugin/plugin_names.h"
 
 #include <opencv2/core.hpp>

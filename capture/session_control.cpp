@@ -20,7 +20,7 @@
 #include "capture/steady_clock.h"
 #include "capture/write_rate.h"
 #include "host/logging_service.h"
-#include "host/video_ring_buffer_writer.h"
+#include "host/ring/video_ring_buffer_writer.h"
 #include "plugin/plugin_names.h"
 #include "ui/korvane_widget.h"
 

@@ -1,7 +1,7 @@
 #include "plugin/korvane_plugin.h"
 
 #include "capture/session_notifier.h"
-#include "host/video_ring_buffer_writer.h"
+#include "host/ring/video_ring_buffer_writer.h"
 #include "plugin/plugin_names.h"
 #include "ui/korvane_widget.h"
 

@@ -3,7 +3,7 @@
 #include "host/logging_service.h"
 #include "host/settings_manager.h"
 #include "host/shared_memory_manager.h"
-#include "host/video_ring_buffer_writer.h"
+#include "host/ring/video_ring_buffer_writer.h"
 #include "plugin/plugin_names.h"
 #include "ui/korvane_widget.h"
 

@@ -8,7 +8,7 @@
 #include "helpers/plugin_fixture.h"
 #include "helpers/plugin_probe.h"
 #include "helpers/stall_meter.h"
-#include "host/video_ring_buffer_reader.h"
+#include "host/ring/video_ring_buffer_reader.h"
 
 #include <QTest>
 #include <QToolButton>

@@ -5,7 +5,7 @@
 #include "capture/test_pattern.h"
 #include "helpers/plugin_fixture.h"
 #include "helpers/plugin_probe.h"
-#include "host/video_ring_buffer_reader.h"
+#include "host/ring/video_ring_buffer_reader.h"
 
 #include <QTest>
 

@@ -4,7 +4,7 @@
 #include "helpers/log_capture.h"
 #include "helpers/plugin_fixture.h"
 #include "helpers/plugin_probe.h"
-#include "host/video_ring_buffer_reader.h"
+#include "host/ring/video_ring_buffer_reader.h"
 
 #include <QFile>
 #include <QTest>

@@ -6,8 +6,8 @@
 #include "helpers/plugin_fixture.h"
 #include "helpers/plugin_probe.h"
 #include "helpers/writer_watch.h"
-#include "host/ring_layout.h"
-#include "host/video_ring_buffer_reader.h"
+#include "host/ring/ring_layout.h"
+#include "host/ring/video_ring_buffer_reader.h"
 
 #include <QProcess>
 #include <QTest>

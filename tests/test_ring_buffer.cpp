@@ -1,9 +1,9 @@
 #include "helpers/test_frames.h"
 #include "helpers/unique_names.h"
-#include "host/ring_layout.h"
-#include "host/shared_memory_region.h"
-#include "host/video_ring_buffer_reader.h"
-#include "host/video_ring_buffer_writer.h"
+#include "host/ring/ring_layout.h"
+#include "host/ring/shm_object.h"
+#include "host/ring/video_ring_buffer_reader.h"
+#include "host/ring/video_ring_buffer_writer.h"
 
 #include <QProcess>
 #include <QTest>

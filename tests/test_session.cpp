@@ -7,7 +7,7 @@
 #include "helpers/panel_driver.h"
 #include "helpers/plugin_fixture.h"
 #include "helpers/plugin_probe.h"
-#include "host/video_ring_buffer_reader.h"
+#include "host/ring/video_ring_buffer_reader.h"
 #include "ui/korvane_widget.h"
 
 #include <QFile>

@@ -8,9 +8,9 @@
 //   bit 0  magic and version made right       bit 1  offsets derived from slot count and size
 //   bit 2  object exactly the ring's size      bit 3  a writer takes the region over afterwards
 
-#include "host/ring_layout.h"
-#include "host/video_ring_buffer_reader.h"
-#include "host/video_ring_buffer_writer.h"
+#include "host/ring/ring_layout.h"
+#include "host/ring/video_ring_buffer_reader.h"
+#include "host/ring/video_ring_buffer_writer.h"
 
 #include <algorithm>
 #include <chrono>

@@ -11,7 +11,7 @@
 // Exit status 0 when at least one frame was read and none was bad.
 
 #include "capture/test_pattern.h"
-#include "host/video_ring_buffer_reader.h"
+#include "host/ring/video_ring_buffer_reader.h"
 
 #include <algorithm>
 #include <chrono>

@@ -8,8 +8,8 @@
 
 #include "capture/test_pattern.h"
 #include "helpers/test_frames.h"
-#include "host/video_ring_buffer_reader.h"
-#include "host/video_ring_buffer_writer.h"
+#include "host/ring/video_ring_buffer_reader.h"
+#include "host/ring/video_ring_buffer_writer.h"
 
 #include <chrono>
 #include <cstdio>

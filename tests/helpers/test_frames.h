@@ -3,7 +3,7 @@
 // Frames whose every byte follows from their header, so that a reader can tell a
 // complete frame from a torn or stale one without knowing what the writer sent.
 
-#include "host/frame_slot.h"
+#include "host/ring/frame_slot.h"
 
 #include <cstdint>
 

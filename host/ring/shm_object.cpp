@@ -1,4 +1,4 @@
-#include "host/shared_memory_region.h"
+#include "host/ring/shm_object.h"
 
 #include <cerrno>
 #include <cstring>
@@ -7,47 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace Vardel {
-
-UniqueFd& UniqueFd::operator=(UniqueFd&& other) noexcept
-{
-    if (this != &other) {
-        reset();
-        fd_ = std::exchange(other.fd_, -1);
-    }
-    return *this;
-}
-
-UniqueFd::~UniqueFd() { reset(); }
-
-void UniqueFd::reset()
-{
-    if (fd_ >= 0)
-        ::close(fd_);
-    fd_ = -1;
-}
-
-Mapping& Mapping::operator=(Mapping&& other) noexcept
-{
-    if (this != &other) {
-        reset();
-        address_ = std::exchange(other.address_, nullptr);
-        bytes_ = std::exchange(other.bytes_, 0);
-    }
-    return *this;
-}
-
-Mapping::~Mapping() { reset(); }
-
-void Mapping::reset()
-{
-    if (address_)
-        ::munmap(address_, bytes_);
-    address_ = nullptr;
-    bytes_ = 0;
-}
-
-namespace shm {
+namespace Vardel::shm {
 
 namespace {
 std::string describe(const char* what, const std::string& name)
@@ -124,5 +84,4 @@ void populate(const Mapping& mapping, Access access)
     }
 }
 
-} // namespace shm
-} // namespace Vardel
+} // namespace Vardel::shm

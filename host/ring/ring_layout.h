@@ -4,7 +4,7 @@
 // then the page-aligned slot data. Writer and readers in different processes agree on
 // it through the fixed header, which a reader validates before trusting anything else.
 
-#include "host/frame_slot.h"
+#include "host/ring/frame_slot.h"
 #include "host/vardelcore_export.h"
 
 #include <atomic>

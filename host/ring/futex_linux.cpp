@@ -1,4 +1,4 @@
-#include "host/futex.h"
+#include "host/ring/futex.h"
 
 #include <climits>
 #include <ctime>

@@ -1,6 +1,6 @@
-#include "host/video_ring_buffer_writer.h"
+#include "host/ring/video_ring_buffer_writer.h"
 
-#include "host/futex.h"
+#include "host/ring/futex.h"
 
 #include <chrono>
 #include <cstring>

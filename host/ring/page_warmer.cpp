@@ -1,4 +1,4 @@
-#include "host/page_warmer.h"
+#include "host/ring/page_warmer.h"
 
 #include <system_error>
 #include <unistd.h>

@@ -1,4 +1,4 @@
-#include "host/ring_layout.h"
+#include "host/ring/ring_layout.h"
 
 namespace Vardel::ring {
 

@@ -1,7 +1,7 @@
-#include "host/video_ring_buffer_reader.h"
+#include "host/ring/video_ring_buffer_reader.h"
 
-#include "host/futex.h"
-#include "host/racing_copy.h"
+#include "host/ring/futex.h"
+#include "host/ring/racing_copy.h"
 
 #include <algorithm>
 #include <cerrno>

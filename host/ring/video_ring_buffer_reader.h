@@ -1,10 +1,10 @@
 #pragma once
 
-#include "host/frame_slot.h"
-#include "host/page_warmer.h"
-#include "host/ring_layout.h"
-#include "host/shared_memory_region.h"
-#include "host/sigbus_guard.h"
+#include "host/ring/frame_slot.h"
+#include "host/ring/page_warmer.h"
+#include "host/ring/ring_layout.h"
+#include "host/ring/shm_object.h"
+#include "host/ring/guarded_range.h"
 #include "host/vardelcore_export.h"
 
 #include <chrono>

@@ -1,4 +1,4 @@
-#include "app/ring_check.h"
+#include "app/frame_checker.h"
 
 #include "capture/test_pattern.h"
 

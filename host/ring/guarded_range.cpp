@@ -1,4 +1,4 @@
-#include "host/sigbus_guard.h"
+#include "host/ring/guarded_range.h"
 
 #include <array>
 #include <atomic>

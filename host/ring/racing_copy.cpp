@@ -1,4 +1,4 @@
-#include "host/racing_copy.h"
+#include "host/ring/racing_copy.h"
 
 #include <immintrin.h>
 

@@ -2,7 +2,7 @@
 
 // Checks a reader applies to every frame it takes from the ring.
 
-#include "host/frame_slot.h"
+#include "host/ring/frame_slot.h"
 
 #include <QString>
 
