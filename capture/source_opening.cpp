@@ -40,7 +40,10 @@ bool KorvanePlugin::openVideoSource(const QString& source, int width, int height
     // host. Either way the open failed: held off and reported the same.
     bool opened = false;
     try {
-        opened = videoCapture->open(deviceIndexOf(source), platform::captureBackend());
+        // A negative index other than the test source's names no device; some back ends
+        // would open their first camera for it.
+        const int index = deviceIndexOf(source);
+        opened = index >= 0 && videoCapture->open(index, platform::captureBackend());
         if (opened) {
             // Whatever the device makes of these, frames are asked for as 8-bit BGR of this size.
             videoCapture->set(cv::CAP_PROP_CONVERT_RGB, 1.0);
@@ -63,11 +66,10 @@ bool KorvanePlugin::openVideoSource(const QString& source, int width, int height
     lastFailedSource.clear();
     captureWidth = std::uint32_t(width);
     captureHeight = std::uint32_t(height);
+    // One arg call: a '%' in the device name must not be taken for a placeholder.
     log->info(names::logSource, QStringLiteral("Opened Device %1 at %2x%3 %4fps (BGR-only mode)")
-                                    .arg(source)
-                                    .arg(width)
-                                    .arg(height)
-                                    .arg(fps));
+                                    .arg(source, QString::number(width), QString::number(height),
+                                         QString::number(fps)));
     return true;
 }
 

@@ -36,7 +36,8 @@ std::optional<QString> captureLimitError(int width, int height, int fps, bool te
     }
     if (testPattern && width < kBarCount)
         return QStringLiteral("Test pattern width %1 is below the minimum of %2").arg(width).arg(kBarCount);
-    if (fps < 1)
+    // Only the test pattern paces itself; a device sets its own rate.
+    if (testPattern && fps < 1)
         return QStringLiteral("Invalid frame rate %1: at least 1 frame per second is needed").arg(fps);
     return std::nullopt;
 }

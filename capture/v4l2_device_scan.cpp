@@ -44,7 +44,9 @@ std::optional<NodeInfo> queryNode(const QString& path)
     const std::uint32_t caps =
         (capability.capabilities & V4L2_CAP_DEVICE_CAPS) ? capability.device_caps : capability.capabilities;
     NodeInfo info;
-    info.canCapture = caps & (V4L2_CAP_VIDEO_CAPTURE | V4L2_CAP_VIDEO_CAPTURE_MPLANE);
+    // OpenCV's V4L2 back end captures single-planar video only: a node that offers only the
+    // multi-planar interface could be listed but never opened.
+    info.canCapture = caps & V4L2_CAP_VIDEO_CAPTURE;
     const auto* card = reinterpret_cast<const char*>(capability.card);
     info.card = QString::fromUtf8(card, qsizetype(strnlen(card, sizeof capability.card)));
     return info;

@@ -190,13 +190,20 @@ void KorvaneWidget::onResolutionIndexChanged(int index)
         return;
     const QString resolution = resolutions[index];
     if (initialized && resolution == kWideResolution) {
-        QMessageBox::warning(
-            this, tr("1440p Resolution Warning"),
+        // The dialog runs an event loop, in which the host may delete this panel and, with
+        // it, the dialog: so the dialog is not a stack object, and nothing is emitted after.
+        const QPointer<KorvaneWidget> self(this);
+        const QPointer<QMessageBox> box = new QMessageBox(
+            QMessageBox::Warning, tr("1440p Resolution Warning"),
             tr("1440p capture requires significantly more processing power and memory.\n\n"
                "Only use this setting if you specifically need higher resolution capture and are an expert who "
                "understands the performance implications.\n\n"
                "For all users, 1080p capture is recommended. You may still play your game at any resolution.\n\n"),
-            QMessageBox::Ok, QMessageBox::NoButton);
+            QMessageBox::Ok, this);
+        box->exec();
+        if (!self)
+            return;
+        delete box.data();
     }
     emit captureResolutionChanged(resolution);
 }
@@ -221,14 +228,10 @@ void KorvaneWidget::refreshAvailableSources()
 
 void KorvaneWidget::selectVideoSource(const QString& source)
 {
-    if (source.isEmpty() || deviceCombo->count() == 0)
+    if (source.isEmpty())
         return;
-    for (int i = 0; i < deviceCombo->count(); ++i) {
-        if (deviceCombo->itemData(i).toString() == source) {
-            deviceCombo->setCurrentIndex(i);
-            return;
-        }
-    }
+    if (const int index = deviceCombo->findData(source); index >= 0)
+        deviceCombo->setCurrentIndex(index);
 }
 
 void KorvaneWidget::setVideoSource(const QString& source)
@@ -242,23 +245,17 @@ void KorvaneWidget::setVideoSource(const QString& source)
 
 void KorvaneWidget::setCaptureFrameRate(int fps)
 {
-    for (int i = 0; i < frameRateCombo->count(); ++i) {
-        if (frameRateCombo->itemData(i).toInt() == fps) {
-            const QSignalBlocker blocker(frameRateCombo);
-            frameRateCombo->setCurrentIndex(i);
-            return;
-        }
+    if (const int index = frameRateCombo->findData(fps); index >= 0) {
+        const QSignalBlocker blocker(frameRateCombo);
+        frameRateCombo->setCurrentIndex(index);
     }
 }
 
 void KorvaneWidget::setCaptureResolution(const QString& resolution)
 {
-    for (int i = 0; i < resolutionCombo->count(); ++i) {
-        if (resolutionCombo->itemData(i).toString() == resolution) {
-            const QSignalBlocker blocker(resolutionCombo);
-            resolutionCombo->setCurrentIndex(i);
-            return;
-        }
+    if (const int index = resolutionCombo->findData(resolution); index >= 0) {
+        const QSignalBlocker blocker(resolutionCombo);
+        resolutionCombo->setCurrentIndex(index);
     }
 }
 
