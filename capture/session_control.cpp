@@ -2,27 +2,31 @@
 // the write rate once a second.
 //
 // Threads and what orders them (there are no locks):
-// - The user-interface thread runs the slots, the notifications and updateFPS. It joins
-//   the stop worker before it joins the start worker or stops a session itself, so at
-//   most one thread ever stops a session or joins the start thread.
+// - The user-interface thread runs the slots, the workers' answers and updateFPS. It
+//   keeps the requests in order: while a start or a stop worker has not answered, a new
+//   start is queued and taken up with the answer, so this thread never waits for a
+//   device to open or for a frame thread stuck in a blocked grab.
 // - The start worker writes the session fields (testMode, captureWidth, captureHeight,
 //   sessionFrameRate, the statistics) before it sets running (release), and creates the
 //   frame thread after; readers of these fields either see running set (acquire) or are
 //   ordered by thread creation or join.
 // - stopCapture joins the start worker before clearing running, because a worker that
-//   has just set running is still creating the frame thread.
+//   has just set running is still creating the frame thread. Only the stop thread runs
+//   stopCapture, and the user-interface thread joins the stop thread before it joins
+//   the start thread, so no thread is ever joined by two at once.
 
 #include "plugin/korvane_plugin.h"
 
 #include "capture/capture_request.h"
-#include "capture/session_notifier.h"
 #include "capture/start_parameters.h"
 #include "capture/steady_clock.h"
 #include "capture/write_rate.h"
 #include "host/logging_service.h"
 #include "host/ring/video_ring_buffer_writer.h"
 #include "plugin/plugin_names.h"
-#include "ui/korvane_widget.h"
+#include "plugin/ring_geometry.h"
+
+#include <QMetaObject>
 
 #include <opencv2/videoio.hpp>
 
@@ -30,25 +34,17 @@
 
 namespace Vardel {
 
-namespace {
-constexpr std::uint64_t kSlotBytes = 16 * 1024 * 1024;
-}
-
 void KorvanePlugin::onCaptureToggleRequested(bool startCapture)
 {
     if (startCapture) {
-        if (widget)
-            widget->setStartingState();
+        showStarting();
         startCaptureAsync();
-        // With a session already running no worker answers; the button must not stay disabled.
-        if (widget && running.load(std::memory_order_acquire) && !startPending)
-            widget->resetStartStopButton();
         return;
     }
-    if (widget)
-        widget->setCaptureState(false, 0.0);
-    stopThread.stop();
-    stopThread = std::thread(&KorvanePlugin::stopCaptureWorker, this);
+    showIdle();
+    // A stop also cancels a start that was waiting for its turn.
+    startQueued = false;
+    requestStop();
 }
 
 void KorvanePlugin::onVideoSourceChanged(const QString& source)
@@ -57,24 +53,50 @@ void KorvanePlugin::onVideoSourceChanged(const QString& source)
     saveSettings();
 }
 
+std::optional<QString> KorvanePlugin::unavailableReason() const
+{
+    switch (lifecycle) {
+    case Lifecycle::Constructed:
+        return QStringLiteral("Capture is not available: the plug-in has not been initialized");
+    case Lifecycle::ShutDown:
+        return QStringLiteral("Capture is not available: the plug-in has been shut down");
+    case Lifecycle::Initialized:
+        break;
+    }
+    if (!ringConnected)
+        return QStringLiteral("Capture is not available: the video ring buffer %1 is not connected").arg(ringName);
+    return std::nullopt;
+}
+
 void KorvanePlugin::startCaptureAsync()
 {
-    if (running.load(std::memory_order_acquire))
-        return;
-    if (widget)
-        widget->setStartingState();
-    // The start worker that has not answered yet may be opening a device for seconds, and
-    // joining it here would freeze the user-interface thread that long. This request is
-    // taken up when that answer arrives instead.
-    if (startPending) {
+    assertUserInterfaceThread();
+    // A worker that has not answered yet may be opening a device, or stopping a frame
+    // thread stuck in a grab, for seconds; joining it here would freeze the panel that
+    // long. The start is taken up when the answer arrives instead.
+    if (startPending || stopPending) {
         startQueued = true;
+        showStarting();
         return;
     }
+    if (running.load(std::memory_order_acquire)) {
+        // Nothing to start and no worker to answer: the button must not stay disabled.
+        showStartAnswered();
+        return;
+    }
+    if (const auto reason = unavailableReason()) {
+        LoggingService::instance()->error(names::logSource, *reason);
+        showStartAnswered();
+        return;
+    }
+    showStarting();
 
     CaptureRequest request;
-    const QString selected = widget ? widget->currentVideoSource() : QString();
-    if (!selected.isEmpty())
+    const QString selected = panelSource();
+    if (!selected.isEmpty() && selected != videoSource) {
         videoSource = selected;
+        saveSettings();
+    }
     if (videoSource.isEmpty()) {
         // The device list always starts with the test source; no need to enumerate for it.
         videoSource = names::testSource;
@@ -83,23 +105,24 @@ void KorvanePlugin::startCaptureAsync()
     request.source = videoSource;
     request.resolution = captureResolution;
     request.frameRate = captureFrameRate;
+    sessionSource = videoSource;
     startPending = true;
 
-    waitForWorkers();
+    waitForWorkers(); // both have answered: these joins return at once
     startThread = std::thread(&KorvanePlugin::startCaptureWorker, this, std::move(request));
 }
 
 void KorvanePlugin::startCaptureWorker(const CaptureRequest& request)
 {
     auto* log = LoggingService::instance();
-    auto refuse = [this] { notifier->startRefused(); };
+    auto refuse = [this] { QMetaObject::invokeMethod(this, &KorvanePlugin::onStartRefused, Qt::QueuedConnection); };
 
     if (running.load(std::memory_order_acquire)) {
         refuse();
         return;
     }
     if (request.firstDevice)
-        notifier->firstDeviceChosen();
+        QMetaObject::invokeMethod(this, &KorvanePlugin::onFirstDeviceChosen, Qt::QueuedConnection);
     const auto resolution = parseResolution(request.resolution);
     if (!resolution) {
         log->error(names::logSource, QStringLiteral("Invalid resolution format"));
@@ -107,15 +130,9 @@ void KorvanePlugin::startCaptureWorker(const CaptureRequest& request)
         return;
     }
     const bool test = isTestSource(request.source);
-    if (const auto error =
-            captureLimitError(resolution->width, resolution->height, request.frameRate, test, kSlotBytes)) {
+    if (const auto error = captureLimitError(resolution->width, resolution->height, request.frameRate, test,
+                                             kRingSlotBytes)) {
         log->error(names::logSource, *error);
-        refuse();
-        return;
-    }
-    // Before initialize and after shutdown there is nothing to capture with or into.
-    if (!ringWriter || !ringWriter->isConnected() || !videoCapture) {
-        log->error(names::logSource, QStringLiteral("Capture is not available: the video ring buffer is not connected"));
         refuse();
         return;
     }
@@ -146,7 +163,19 @@ void KorvanePlugin::startCaptureWorker(const CaptureRequest& request)
     frameThread = std::thread(test ? &KorvanePlugin::testPatternLoop : &KorvanePlugin::captureLoop, this);
     ringWriter->setCaptureActive(true);
 
-    notifier->sessionStarted();
+    QMetaObject::invokeMethod(this, &KorvanePlugin::onSessionStarted, Qt::QueuedConnection);
+}
+
+void KorvanePlugin::requestStop()
+{
+    assertUserInterfaceThread();
+    // One stop at a time: a second request while the first waits for a blocked grab
+    // would only join it here.
+    if (stopPending)
+        return;
+    stopPending = true;
+    stopThread.stop(); // answered already: returns at once
+    stopThread = std::thread(&KorvanePlugin::stopCaptureWorker, this);
 }
 
 void KorvanePlugin::stopCapture()
@@ -169,69 +198,90 @@ void KorvanePlugin::stopCaptureWorker()
 {
     stopCapture();
     LoggingService::instance()->info(names::logSource, QStringLiteral("Capture stopped"));
-    notifier->sessionStopped();
+    QMetaObject::invokeMethod(this, &KorvanePlugin::onSessionStopped, Qt::QueuedConnection);
 }
 
 void KorvanePlugin::applyVideoSource(const QString& source)
 {
+    assertUserInterfaceThread();
     if (source == videoSource)
         return;
-    // A stop the user asked for completes first, and nobody else stops while this does.
-    stopThread.stop();
-    const bool wasRunning = running.load(std::memory_order_acquire);
-    if (wasRunning) {
-        if (widget)
-            widget->setCaptureState(false, 0.0);
-        stopCapture();
-    }
     videoSource = source;
-    // The panel shows the new source before the restart, which starts from the panel's choice.
-    if (widget)
-        widget->setVideoSource(source);
-    if (wasRunning)
-        startCaptureAsync();
+    showSource(source);
+    if (startPending || stopPending) {
+        // The session ends up on this source once the pending worker has answered.
+        if (startPending)
+            startQueued = true;
+        return;
+    }
+    if (running.load(std::memory_order_acquire)) {
+        // Restarted on the new source: stopped on the stop thread, started when it answers.
+        showIdle();
+        showStarting();
+        startQueued = true;
+        requestStop();
+    }
 }
 
 void KorvanePlugin::onStartRefused()
 {
     startPending = false;
-    if (widget)
-        widget->resetStartStopButton();
+    showStartAnswered();
     takeUpQueuedStart();
 }
 
-void KorvanePlugin::onFirstDeviceChosen()
-{
-    if (widget)
-        widget->setVideoSource(videoSource);
-}
+void KorvanePlugin::onFirstDeviceChosen() { showSource(videoSource); }
 
 void KorvanePlugin::onSessionStarted()
 {
     startPending = false;
-    if (widget) {
-        // A stop may have ended the session before this arrived.
-        if (running.load(std::memory_order_acquire))
-            widget->setCaptureState(true, currentFps);
-        else
-            widget->resetStartStopButton();
+    if (!running.load(std::memory_order_acquire)) {
+        // A stop ended the session before this arrived.
+        showStartAnswered();
+        takeUpQueuedStart();
+        return;
+    }
+    // The panel may have moved on while the device opened (another device chosen, the
+    // list refreshed): the session follows what the panel shows.
+    const QString shown = panelSource();
+    if (!shown.isEmpty() && shown != sessionSource)
+        startQueued = true;
+    showCapturing();
+    takeUpQueuedStart();
+}
+
+void KorvanePlugin::onSessionStopped()
+{
+    stopPending = false;
+    // A start that completed after the panel had been switched to stopped leaves the
+    // panel showing a session this stop has ended. A start still pending answers itself.
+    if (!running.load(std::memory_order_acquire) && !startPending && !startQueued) {
+        showIdle();
+        showStartAnswered(); // a start this stop cancelled left the button disabled
     }
     takeUpQueuedStart();
 }
 
 void KorvanePlugin::takeUpQueuedStart()
 {
-    // A session that is running by now already is what the queued request asked for.
-    if (std::exchange(startQueued, false))
-        startCaptureAsync();
-}
-
-void KorvanePlugin::onSessionStopped()
-{
-    // A start that completed after the panel had been switched to stopped leaves the
-    // panel showing a session this stop has ended. A start still pending answers itself.
-    if (widget && !running.load(std::memory_order_acquire) && !startPending)
-        widget->setCaptureState(false, 0.0);
+    if (!startQueued || startPending || stopPending || lifecycle != Lifecycle::Initialized)
+        return;
+    if (running.load(std::memory_order_acquire)) {
+        const QString shown = panelSource();
+        if (shown.isEmpty() || shown == sessionSource) {
+            // Already running what was asked for.
+            startQueued = false;
+            showCapturing();
+            return;
+        }
+        // Running on another source than the panel shows: stop first, start on the answer.
+        showIdle();
+        showStarting();
+        requestStop();
+        return;
+    }
+    startQueued = false;
+    startCaptureAsync();
 }
 
 void KorvanePlugin::updateFPS()
@@ -246,8 +296,8 @@ void KorvanePlugin::updateFPS()
     // The counter wraps after 2^31 frames (about a hundred days at 240 frames per second);
     // the difference of the low 32 bits stays right across the wrap.
     currentFps = writeRate(std::uint32_t(count) - std::uint32_t(fpsLastCount), elapsed);
-    if (widget)
-        widget->setCaptureState(true, currentFps);
+    if (!stopPending) // a stop already switched the panel to idle
+        showCapturing();
     fpsLastCount = std::uint64_t(count);
     fpsLastTime = now;
 }

@@ -1,8 +1,12 @@
 #include "host/settings_manager.h"
 
+#include "host/logging_service.h"
+
 #include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
+
+#include <utility>
 
 namespace Vardel {
 
@@ -22,7 +26,10 @@ SettingsManager::SettingsManager(const QString& iniFile)
 QVariant SettingsManager::getPluginValue(const QString& pluginName, const QString& key,
                                          const QVariant& defaultValue) const
 {
-    return settings_.value(pluginName + QLatin1Char('/') + key, defaultValue);
+    QVariant value = settings_.value(pluginName + QLatin1Char('/') + key, defaultValue);
+    // An unreadable file gave the default, a damaged one what could still be read of it.
+    reportTrouble(QStringLiteral("Settings file %1 cannot be read, using defaults"));
+    return value;
 }
 
 void SettingsManager::setPluginValue(const QString& pluginName, const QString& key, const QVariant& value)
@@ -30,6 +37,20 @@ void SettingsManager::setPluginValue(const QString& pluginName, const QString& k
     settings_.setValue(pluginName + QLatin1Char('/') + key, value);
     removeAbandonedLock();
     settings_.sync();
+    reportTrouble(QStringLiteral("Settings could not be written to %1"));
+}
+
+void SettingsManager::reportTrouble(const QString& accessMessage) const
+{
+    // The status keeps its first error. Damage outside the group read first only shows
+    // once the whole file is read, at the first write, which drops what cannot be read.
+    const QSettings::Status status = settings_.status();
+    if (status == QSettings::NoError || std::exchange(troubleReported_, true))
+        return;
+    const QString message = status == QSettings::AccessError
+        ? accessMessage
+        : QStringLiteral("Settings file %1 is damaged: what cannot be read of it is lost, defaults stand in for it");
+    LoggingService::instance()->warning(QStringLiteral("Settings"), message.arg(settings_.fileName()));
 }
 
 void SettingsManager::removeAbandonedLock() const

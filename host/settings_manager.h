@@ -9,7 +9,8 @@
 namespace Vardel {
 
 // Per-plug-in settings on an INI file; each plug-in's keys live in a group named after it.
-// Every change is written to disk at once (atomically, through a temporary file).
+// Every change is written to disk at once (atomically, through a temporary file). A file
+// that cannot be read or written, or is damaged, is reported once through the log.
 class VARDELCORE_EXPORT SettingsManager {
 public:
     explicit SettingsManager(const QString& iniFile);
@@ -23,8 +24,11 @@ public:
 
 private:
     void removeAbandonedLock() const;
+    // One warning in the host's log about a file that cannot be used, however often it is touched.
+    void reportTrouble(const QString& accessMessage) const;
 
     mutable QSettings settings_;
+    mutable bool troubleReported_ = false;
 };
 
 } // namespace Vardel

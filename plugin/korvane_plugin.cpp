@@ -1,6 +1,5 @@
 #include "plugin/korvane_plugin.h"
 
-#include "capture/session_notifier.h"
 #include "host/ring/video_ring_buffer_writer.h"
 #include "plugin/plugin_names.h"
 #include "ui/korvane_widget.h"
@@ -17,7 +16,7 @@ namespace Vardel {
 // new of this over-aligned class honours the alignment.
 static_assert(alignof(KorvanePlugin) == 64);
 
-KorvanePlugin::KorvanePlugin() : notifier(new SessionNotifier(this)) {}
+KorvanePlugin::KorvanePlugin() = default;
 
 void KorvanePlugin::retranslate()
 {
@@ -51,11 +50,7 @@ QObject* KorvanePlugin::reservedObject() { return nullptr; }
 bool KorvanePlugin::reservedFlag1() const { return true; }
 bool KorvanePlugin::reservedFlag2() const { return true; }
 
-void KorvanePlugin::setSettingsManager(SettingsManager* settings)
-{
-    settingsManager = settings;
-    settingsTroubleReported = false; // another store, another file to hear about
-}
+void KorvanePlugin::setSettingsManager(SettingsManager* settings) { settingsManager = settings; }
 
 std::unique_ptr<cv::VideoCapture> KorvanePlugin::makeVideoCapture() { return std::make_unique<cv::VideoCapture>(); }
 

@@ -8,19 +8,19 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <optional>
 #include <thread>
 
 class QTimer;
 namespace cv {
 class VideoCapture;
 }
-struct IEnumMoniker;
 
 namespace Vardel {
 
 class KorvaneWidget;
-class SessionNotifier;
 class SettingsManager;
 class VideoRingBufferWriter;
 struct CaptureRequest;
@@ -84,18 +84,23 @@ private:
 
     void loadSettings();
     void saveSettings();
-    void reportSettingsTrouble(const QString& accessMessage);
 
+    // Session control (capture/session_control.cpp).
     void startCaptureAsync();
     void startCaptureWorker(const CaptureRequest& request);
+    void requestStop();
     void stopCapture();
     void stopCaptureWorker();
     void applyVideoSource(const QString& source);
+    std::optional<QString> unavailableReason() const;
     void waitForWorkers();
     // Waits for the start and stop workers, then stops a session that is still running.
     void endSession();
-
-    // The workers' answers, run on the user-interface thread (through notifier).
+    // Runs work on the stop thread and waits for it: the capture object is opened on a
+    // worker and must never be closed on the user-interface thread (a DirectShow device
+    // undoes the opening thread's COM set-up on the thread that closes it).
+    void runOnStopThread(std::function<void()> work);
+    // The workers' answers, queued onto the user-interface thread.
     void onStartRefused();
     void onFirstDeviceChosen();
     void onSessionStarted();
@@ -105,20 +110,31 @@ private:
     bool openVideoSource(const QString& source, int width, int height, int fps);
     void captureLoop();
     void testPatternLoop();
-    static QStringList collectDeviceNames(IEnumMoniker* enumerator);
 
+    // The panel, as session control sees it (plugin/panel_hookup.cpp); each does nothing
+    // without a panel.
     void syncSettingsToWidget();
+    void showIdle();
+    void showStarting();
+    void showCapturing();
+    void showStartAnswered();
+    void showSource(const QString& source);
+    QString panelSource() const;
+    void assertUserInterfaceThread() const;
 
-    // Guarded: the host owns the panel and may delete it while the plug-in lives.
-    QPointer<KorvaneWidget> widget;
+    // User-interface thread: the host's calls, the slots, the timer and the workers' answers.
+    QPointer<KorvaneWidget> widget; // guarded: the host owns the panel and may delete it
     SettingsManager* settingsManager = nullptr;
-    std::unique_ptr<VideoRingBufferWriter> ringWriter;
-    std::unique_ptr<cv::VideoCapture> videoCapture;
+    std::unique_ptr<VideoRingBufferWriter> ringWriter; // used by every thread; replaced only between sessions
+    std::unique_ptr<cv::VideoCapture> videoCapture;    // opened by the start worker, used by the frame thread
     QString videoSource;
     int captureFrameRate = 60;
     QString captureResolution = QStringLiteral("1920x1080");
 
-    // Read or counted by the frame thread on every frame: a cache line of their own.
+    // The session: written by the start worker before it sets running (release), read by
+    // the frame thread, which starts after, and by the other threads once they see
+    // running (acquire). running and framesWritten are the only fields changed while a
+    // session runs. A cache line of their own, away from the user-interface thread's.
     alignas(64) std::atomic<bool> running{false};
     bool testMode = false;
     std::uint32_t captureWidth = 0;
@@ -126,23 +142,26 @@ private:
     std::atomic<int> framesWritten{0};
     int sessionFrameRate = 0; // the rate the running test pattern was started with
 
-    // Written by the user-interface thread once a second: kept off the frame thread's line.
+    // User-interface thread only, once a second and on the workers' answers.
     alignas(64) double currentFps = 0.0;
     QTimer* fpsTimer = nullptr;
-    std::int64_t fpsLastTime = 0;
+    std::int64_t fpsLastTime = 0; // also reset by the start worker before it sets running
     std::uint64_t fpsLastCount = 0;
-    bool startPending = false; // user-interface thread only: a start has been requested and not answered yet
-    bool startQueued = false;  // user-interface thread only: another start was asked for meanwhile
-    SessionNotifier* notifier; // child of the plug-in
+    enum class Lifecycle { Constructed, Initialized, ShutDown } lifecycle = Lifecycle::Constructed;
+    QString ringName;           // the ring connected at initialize
+    bool ringConnected = false; // what connect() answered
+    bool startPending = false;  // a start worker runs and has not answered yet
+    bool stopPending = false;   // a stop worker runs and has not answered yet
+    bool startQueued = false;   // a start asked for while one of them was pending
+    QString sessionSource;      // the source the pending or running session was started with
 
     RAIIThread frameThread;
     RAIIThread startThread;
     RAIIThread stopThread;
+    // Start worker only (the open hold-off).
     QString lastFailedSource;
     std::int64_t lastFailedTime = 0;
-    bool settingsTroubleReported = false; // one warning about an unusable settings file
 
-    friend class SessionNotifier;
     friend struct KorvanePluginProbe; // white-box access for the tests
 };
 

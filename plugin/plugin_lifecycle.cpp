@@ -5,22 +5,15 @@
 #include "host/shared_memory_manager.h"
 #include "host/ring/video_ring_buffer_writer.h"
 #include "plugin/plugin_names.h"
-#include "ui/korvane_widget.h"
+#include "plugin/ring_geometry.h"
 
 #include <QCoreApplication>
 #include <QTimer>
-
-#include <utility>
 
 #include <opencv2/core/utility.hpp>
 #include <opencv2/videoio.hpp>
 
 namespace Vardel {
-
-namespace {
-constexpr unsigned kRingSlots = 8;
-constexpr unsigned kRingSlotBytes = 16 * 1024 * 1024;
-} // namespace
 
 KorvanePlugin::~KorvanePlugin()
 {
@@ -31,25 +24,24 @@ KorvanePlugin::~KorvanePlugin()
 
 bool KorvanePlugin::initialize()
 {
+    assertUserInterfaceThread();
     // Called again, initialize must not pull the writer or the device from under a session.
     endSession();
+    lifecycle = Lifecycle::Initialized;
 
-    const QString ringName = SharedMemoryManager::instance().getVideoRingBufferName();
+    ringName = SharedMemoryManager::instance().getVideoRingBufferName();
     ringWriter = std::make_unique<VideoRingBufferWriter>();
-    if (!ringWriter->connect(ringName.toStdString(), kRingSlots, kRingSlotBytes)) {
-        LoggingService::instance()->error(
-            names::logSource, QStringLiteral("Failed to connect video ring buffer %1: %2")
-                                  .arg(ringName, QString::fromStdString(ringWriter->lastError())));
-    }
+    ringConnected = ringWriter->connect(ringName.toStdString(), kRingSlotCount, kRingSlotBytes);
+    if (!ringConnected)
+        LoggingService::instance()->error(names::logSource,
+                                          QStringLiteral("Failed to connect video ring buffer %1").arg(ringName));
 
     delete fpsTimer;
     fpsTimer = new QTimer(this);
     connect(fpsTimer, &QTimer::timeout, this, &KorvanePlugin::updateFPS);
     fpsTimer->start(1000);
 
-    if (videoCapture && videoCapture->isOpened())
-        videoCapture->release();
-    videoCapture = makeVideoCapture();
+    runOnStopThread([this] { videoCapture = makeVideoCapture(); });
     cv::setNumThreads(1);
     loadSettings();
     return true;
@@ -57,6 +49,11 @@ bool KorvanePlugin::initialize()
 
 void KorvanePlugin::shutdown()
 {
+    assertUserInterfaceThread();
+    // From here on no start runs, also none that the event processing below delivers.
+    if (lifecycle == Lifecycle::Initialized)
+        lifecycle = Lifecycle::ShutDown;
+    startQueued = false;
     // No worker may still be opening the device or starting a frame thread when the
     // capture object goes.
     endSession();
@@ -65,28 +62,27 @@ void KorvanePlugin::shutdown()
         delete fpsTimer;
         fpsTimer = nullptr;
     }
-    // Notifications the workers queued are delivered before the settings are written.
+    // Answers the workers queued are delivered before the settings are written.
     QCoreApplication::processEvents();
     saveSettings();
-    // Those events may have started a capture (a start request queued just before, or one
-    // waiting for a start's answer): it ends here too, before the device goes.
-    startQueued = false;
-    endSession();
-    if (videoCapture) {
-        if (videoCapture->isOpened())
-            videoCapture->release();
-        videoCapture.reset();
-    }
+    if (videoCapture)
+        runOnStopThread([this] { videoCapture.reset(); });
 }
 
 void KorvanePlugin::endSession()
 {
     waitForWorkers();
-    if (running) {
-        if (widget)
-            widget->setCaptureState(false, 0.0);
-        stopCapture();
+    if (running.load(std::memory_order_acquire)) {
+        showIdle();
+        runOnStopThread([this] { stopCapture(); });
     }
+}
+
+void KorvanePlugin::runOnStopThread(std::function<void()> work)
+{
+    stopThread.stop();
+    stopThread = std::thread(std::move(work));
+    stopThread.stop();
 }
 
 void KorvanePlugin::waitForWorkers()
@@ -113,23 +109,6 @@ void KorvanePlugin::loadSettings()
                             ->getPluginValue(names::settingsGroup, names::keyCaptureResolution,
                                              QVariant(QStringLiteral("1920x1080")))
                             .toString();
-    // An unreadable file gave the defaults, a damaged one what could still be read of it.
-    reportSettingsTrouble(QStringLiteral("Settings file %1 cannot be read, using defaults"));
-}
-
-void KorvanePlugin::reportSettingsTrouble(const QString& accessMessage)
-{
-    // The store's status keeps its first error, and every change saves again: one line
-    // says what is wrong with the file, however often it is touched. Damage outside this
-    // plug-in's group only shows once the whole file is read, at the first save, which
-    // drops the lines that cannot be read.
-    const QSettings::Status status = settingsManager->status();
-    if (status == QSettings::NoError || std::exchange(settingsTroubleReported, true))
-        return;
-    const QString message = status == QSettings::AccessError
-        ? accessMessage
-        : QStringLiteral("Settings file %1 is damaged: what cannot be read of it is lost, defaults stand in for it");
-    LoggingService::instance()->warning(names::logSource, message.arg(settingsManager->fileName()));
 }
 
 void KorvanePlugin::saveSettings()
@@ -139,7 +118,6 @@ void KorvanePlugin::saveSettings()
     settingsManager->setPluginValue(names::settingsGroup, names::keyVideoSource, QVariant(videoSource));
     settingsManager->setPluginValue(names::settingsGroup, names::keyCaptureFrameRate, QVariant(captureFrameRate));
     settingsManager->setPluginValue(names::settingsGroup, names::keyCaptureResolution, QVariant(captureResolution));
-    reportSettingsTrouble(QStringLiteral("Settings could not be written to %1"));
 }
 
 } // namespace Vardel

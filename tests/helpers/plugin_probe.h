@@ -48,7 +48,7 @@ struct KorvanePluginProbe {
         do {
             p.waitForWorkers();
             QCoreApplication::processEvents();
-        } while (p.startPending);
+        } while (p.startPending || p.stopPending);
     }
 
     // Runs one of the frame loops on a thread of its own, as a session would, with the
