@@ -4,12 +4,32 @@
 #include <QRegularExpression>
 
 #include <fcntl.h>
-#include <linux/videodev2.h>
+#include <cstring>
 #include <map>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
 namespace Vardel::v4l2 {
+
+namespace {
+
+// OpenCV's V4L2 back end captures single-planar video only: a node that offers only the
+// multi-planar interface (or metadata, or output) could be listed but never opened.
+bool canCapture(const v4l2_capability& capability)
+{
+    // A driver with several nodes describes each one in device_caps.
+    const std::uint32_t caps =
+        (capability.capabilities & V4L2_CAP_DEVICE_CAPS) ? capability.device_caps : capability.capabilities;
+    return caps & V4L2_CAP_VIDEO_CAPTURE;
+}
+
+QString cardOf(const v4l2_capability& capability)
+{
+    const auto* card = reinterpret_cast<const char*>(capability.card);
+    return QString::fromUtf8(card, qsizetype(strnlen(card, sizeof capability.card)));
+}
+
+} // namespace
 
 QStringList deviceEntries(const QString& folder, const NodeQuery& query)
 {
@@ -23,14 +43,14 @@ QStringList deviceEntries(const QString& folder, const NodeQuery& query)
     }
     QStringList entries;
     for (const auto& [index, path] : nodes) {
-        const auto info = query(path);
-        if (info && info->canCapture)
-            entries << QStringLiteral("%1: %2").arg(index).arg(info->card);
+        const auto capability = query(path);
+        if (capability && canCapture(*capability))
+            entries << QStringLiteral("%1: %2").arg(QString::number(index), cardOf(*capability));
     }
     return entries;
 }
 
-std::optional<NodeInfo> queryNode(const QString& path)
+std::optional<v4l2_capability> queryNode(const QString& path)
 {
     const int fd = ::open(path.toLocal8Bit().constData(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
@@ -40,16 +60,7 @@ std::optional<NodeInfo> queryNode(const QString& path)
     ::close(fd);
     if (!queried)
         return std::nullopt;
-    // A driver with several nodes describes each one in device_caps.
-    const std::uint32_t caps =
-        (capability.capabilities & V4L2_CAP_DEVICE_CAPS) ? capability.device_caps : capability.capabilities;
-    NodeInfo info;
-    // OpenCV's V4L2 back end captures single-planar video only: a node that offers only the
-    // multi-planar interface could be listed but never opened.
-    info.canCapture = caps & V4L2_CAP_VIDEO_CAPTURE;
-    const auto* card = reinterpret_cast<const char*>(capability.card);
-    info.card = QString::fromUtf8(card, qsizetype(strnlen(card, sizeof capability.card)));
-    return info;
+    return capability;
 }
 
 } // namespace Vardel::v4l2

@@ -11,6 +11,8 @@
 #include <QFile>
 #include <QTest>
 
+#include <cstring>
+
 using namespace Vardel;
 using Probe = KorvanePluginProbe;
 
@@ -21,19 +23,30 @@ private slots:
     void deviceNodesAreListedByNumberWithGaps()
     {
         QTemporaryDir dev;
-        for (const char* name : {"video0", "video1", "video2", "video10", "video3", "video01", "videox", "vbi0"})
+        for (const char* name : {"video0", "video1", "video2", "video10", "video3", "video4", "video01", "videox", "vbi0"})
             QFile(dev.filePath(QLatin1String(name))).open(QIODevice::WriteOnly);
-        const auto query = [](const QString& path) -> std::optional<v4l2::NodeInfo> {
-            const QString node = path.section(QLatin1Char('/'), -1);
-            if (node == QLatin1String("video0"))
-                return v4l2::NodeInfo{true, QStringLiteral("Cam A")};
-            if (node == QLatin1String("video1"))
-                return v4l2::NodeInfo{false, QStringLiteral("Cam A metadata")};
-            if (node == QLatin1String("video2"))
-                return v4l2::NodeInfo{true, QStringLiteral("Grabber: HDMI 1")};
-            if (node == QLatin1String("video10"))
-                return v4l2::NodeInfo{true, QString()};
-            return std::nullopt; // video3 cannot be opened; the others are no device nodes
+        // What each node answers: its card, and capabilities of the whole driver or, with
+        // V4L2_CAP_DEVICE_CAPS, of the node itself.
+        const auto node = [](const char* card, std::uint32_t caps, std::uint32_t deviceCaps = 0) {
+            v4l2_capability capability{};
+            std::strncpy(reinterpret_cast<char*>(capability.card), card, sizeof capability.card);
+            capability.capabilities = caps | (deviceCaps ? V4L2_CAP_DEVICE_CAPS : 0);
+            capability.device_caps = deviceCaps;
+            return std::optional(capability);
+        };
+        const auto query = [&](const QString& path) -> std::optional<v4l2_capability> {
+            const QString name = path.section(QLatin1Char('/'), -1);
+            if (name == QLatin1String("video0"))
+                return node("Cam A", V4L2_CAP_VIDEO_CAPTURE | V4L2_CAP_META_CAPTURE, V4L2_CAP_VIDEO_CAPTURE);
+            if (name == QLatin1String("video1"))
+                return node("Cam A metadata", V4L2_CAP_VIDEO_CAPTURE | V4L2_CAP_META_CAPTURE, V4L2_CAP_META_CAPTURE);
+            if (name == QLatin1String("video2"))
+                return node("Grabber: HDMI 1", V4L2_CAP_VIDEO_CAPTURE);
+            if (name == QLatin1String("video3"))
+                return node("Planar only", V4L2_CAP_VIDEO_CAPTURE_MPLANE);
+            if (name == QLatin1String("video10"))
+                return node("", V4L2_CAP_VIDEO_CAPTURE);
+            return std::nullopt; // video4 cannot be opened; the others are no device nodes
         };
         QCOMPARE(v4l2::deviceEntries(dev.path(), query),
                  (QStringList{QStringLiteral("0: Cam A"), QStringLiteral("2: Grabber: HDMI 1"), QStringLiteral("10: ")}));
