@@ -13,7 +13,8 @@ QStringList videoDeviceEntries();
 // The OpenCV back end that numbers devices the way videoDeviceEntries does.
 int captureBackend();
 
-// Raises the calling (frame) thread's scheduling priority; best effort, failures ignored.
+// Names the calling thread as the frame thread, for debuggers and per-thread views, and
+// raises its scheduling priority; best effort, failures ignored.
 void raiseFrameThreadPriority();
 
 } // namespace Vardel::platform

@@ -5,6 +5,7 @@
 #include "capture/v4l2_device_scan.h"
 
 #include <opencv2/videoio.hpp>
+#include <pthread.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -16,6 +17,8 @@ int captureBackend() { return cv::CAP_V4L2; }
 
 void raiseFrameThreadPriority()
 {
+    // At most 15 characters; top -H, ps and debuggers show it.
+    (void)::pthread_setname_np(::pthread_self(), "korvane-frames");
     // Needs CAP_SYS_NICE (or a permissive RLIMIT_NICE); without it the thread keeps its priority.
     (void)::setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), -5);
 }

@@ -1,12 +1,12 @@
-// Windows: DirectShow's video input devices, OpenCV's DirectShow back end, and a frame
-// thread at the highest normal priority. What these decide is in the Qt-free
-// com_device_walk.cpp and win32_thread_priority.cpp (tested under Wine); this file only
-// converts their results to Qt's types and logs.
+// Windows: DirectShow's video input devices, OpenCV's DirectShow back end, and the frame
+// thread's name and priority. What these decide is in the Qt-free com_device_walk.cpp and
+// win32_frame_thread.cpp (tested under Wine); this file only converts their results to
+// Qt's types and logs.
 
 #include "capture/platform.h"
 
 #include "capture/com_device_walk.h"
-#include "capture/win32_thread_priority.h"
+#include "capture/win32_frame_thread.h"
 #include "host/logging_service.h"
 #include "plugin/plugin_names.h"
 
@@ -28,6 +28,6 @@ QStringList videoDeviceEntries()
 
 int captureBackend() { return cv::CAP_DSHOW; }
 
-void raiseFrameThreadPriority() { win32::raiseCurrentThreadPriority(); }
+void raiseFrameThreadPriority() { win32::prepareFrameThread(); }
 
 } // namespace Vardel::platform
