@@ -2,6 +2,7 @@
 
 #include "capture/platform.h"
 
+#include "capture/pacing.h"
 #include "capture/v4l2_device_scan.h"
 
 #include <opencv2/videoio.hpp>
@@ -22,5 +23,15 @@ void raiseFrameThreadPriority()
     // Needs CAP_SYS_NICE (or a permissive RLIMIT_NICE); without it the thread keeps its priority.
     (void)::setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), -5);
 }
+
+// A millisecond sleep here lasts what it asks for, so a wait ends at most a millisecond
+// late (the sleep rounds up), and the schedule counts from the due time, not from the
+// wake-up: nothing to hold for the session.
+struct FrameWaiter::Timer {};
+
+FrameWaiter::FrameWaiter() = default;
+FrameWaiter::~FrameWaiter() = default;
+
+void FrameWaiter::waitUntil(std::int64_t deadlineNs) { sleepUntilNs(deadlineNs); }
 
 } // namespace Vardel::platform

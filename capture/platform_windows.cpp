@@ -1,12 +1,13 @@
 // Windows: DirectShow's video input devices, OpenCV's DirectShow back end, and the frame
-// thread's name and priority. What these decide is in the Qt-free com_device_walk.cpp and
-// win32_frame_thread.cpp (tested under Wine); this file only converts their results to
-// Qt's types and logs.
+// thread's set-up and waits. What these decide is in the Qt-free com_device_walk.cpp,
+// win32_frame_thread.cpp and win32_frame_timer.cpp (tested under Wine); this file only
+// converts their results to Qt's types and logs.
 
 #include "capture/platform.h"
 
 #include "capture/com_device_walk.h"
 #include "capture/win32_frame_thread.h"
+#include "capture/win32_frame_timer.h"
 #include "host/logging_service.h"
 #include "plugin/plugin_names.h"
 
@@ -29,5 +30,12 @@ QStringList videoDeviceEntries()
 int captureBackend() { return cv::CAP_DSHOW; }
 
 void raiseFrameThreadPriority() { win32::prepareFrameThread(); }
+
+struct FrameWaiter::Timer : win32::FrameTimer {};
+
+FrameWaiter::FrameWaiter() : timer_(std::make_unique<Timer>()) {}
+FrameWaiter::~FrameWaiter() = default;
+
+void FrameWaiter::waitUntil(std::int64_t deadlineNs) { timer_->waitUntil(deadlineNs); }
 
 } // namespace Vardel::platform
