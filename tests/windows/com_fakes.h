@@ -9,7 +9,6 @@
 #include <dshow.h>
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cwchar>
 #include <deque>
 #include <string>
@@ -72,7 +71,7 @@ struct Device : IMoniker, IPropertyBag {
 };
 
 // Devices behind one enumerator that answers Next with a scripted sequence of answers and
-// monikers, then S_FALSE for good.
+// monikers, then S_FALSE, then failures (so that a walk that misses the end still ends).
 struct Devices : Counted<IEnumMoniker> {
     std::deque<Device> devices;
     using Step = std::pair<HRESULT, IMoniker*>; // the moniker is handed over with a new reference
@@ -81,19 +80,13 @@ struct Devices : Counted<IEnumMoniker> {
 
     void add(Device::Answer answer, std::wstring text = {}) { step(S_OK, &devices.emplace_back(answer, text)); }
     void step(HRESULT answer, IMoniker* moniker) { steps.emplace_back(answer, moniker); }
-    // Every fake is back at the test's one reference: nothing kept, nothing released twice.
-    bool allReleased() const
-    {
-        return references == 1 && std::all_of(devices.begin(), devices.end(), [](const Device& device) {
-                   return device.references == 1 && device.object.references == 1;
-               });
-    }
-
     HRESULT STDMETHODCALLTYPE Next(ULONG count, IMoniker** out, ULONG* fetched) override
     {
         if (count != 1)
             return E_INVALIDARG;
-        const auto [answer, moniker] = position < steps.size() ? steps[position++] : Step{S_FALSE, nullptr};
+        const HRESULT end = position == steps.size() ? S_FALSE : E_UNEXPECTED;
+        const auto [answer, moniker] = position < steps.size() ? steps[position] : Step{end, nullptr};
+        ++position;
         if ((*out = moniker))
             moniker->AddRef();
         if (fetched)
@@ -135,14 +128,14 @@ struct TaskMemory : IMallocSpy {
     void* STDMETHODCALLTYPE PostAlloc(void* block) override { return allocations += !!block, live += !!block, block; }
     void* STDMETHODCALLTYPE PreFree(void* block, WINBOOL spied) override { return live -= block && spied, block; }
     // The rest passes everything through unchanged.
-    void STDMETHODCALLTYPE PostFree(WINBOOL) override {}
     SIZE_T STDMETHODCALLTYPE PreRealloc(void* block, SIZE_T size, void** out, WINBOOL) override { return *out = block, size; }
     void* STDMETHODCALLTYPE PostRealloc(void* block, WINBOOL) override { return block; }
     void* STDMETHODCALLTYPE PreGetSize(void* block, WINBOOL) override { return block; }
-    SIZE_T STDMETHODCALLTYPE PostGetSize(SIZE_T size, WINBOOL) override { return size; }
     void* STDMETHODCALLTYPE PreDidAlloc(void* block, WINBOOL) override { return block; }
+    SIZE_T STDMETHODCALLTYPE PostGetSize(SIZE_T size, WINBOOL) override { return size; }
     int STDMETHODCALLTYPE PostDidAlloc(void*, WINBOOL, int actual) override { return actual; }
-    void STDMETHODCALLTYPE PreHeapMinimize() override {} void STDMETHODCALLTYPE PostHeapMinimize() override {}
+    void STDMETHODCALLTYPE PostFree(WINBOOL) override {} void STDMETHODCALLTYPE PreHeapMinimize() override {}
+    void STDMETHODCALLTYPE PostHeapMinimize() override {}
 };
 
 // Exported by oleaut32 but missing from the headers: freed BSTRs go back to the task

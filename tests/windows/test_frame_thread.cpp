@@ -55,20 +55,13 @@ const win32::TimerCalls counted{
     [](UINT ms) { return calls.ended += ms == 1, timeEndPeriod(ms); },
 };
 
-// Frames per second over one second paced as the test pattern paces; counts the waits
-// that ended before their time.
-double pacedRate(win32::FrameTimer& timer, int fps, int& early)
+// What the calling thread has run, in seconds.
+double threadCpuSeconds()
 {
-    FrameSchedule schedule{1'000'000'000 / fps, steadyNowNs()};
-    const std::int64_t start = schedule.last;
-    int frames = 0;
-    for (std::int64_t wakeAt = 0; steadyNowNs() - start < 1'000'000'000; ++frames) {
-        if (schedule.next(steadyNowNs(), wakeAt)) {
-            timer.waitUntil(wakeAt);
-            early += steadyNowNs() < wakeAt;
-        }
-    }
-    return frames * 1e9 / double(steadyNowNs() - start);
+    FILETIME created, exited, kernel, user;
+    GetThreadTimes(GetCurrentThread(), &created, &exited, &kernel, &user);
+    const auto seconds = [](FILETIME t) { return double(std::uint64_t(t.dwHighDateTime) << 32 | t.dwLowDateTime) / 1e7; };
+    return seconds(kernel) + seconds(user);
 }
 
 } // namespace
@@ -79,21 +72,33 @@ TEST(FrameTimer, Paces240FramesPerSecondAndGivesBackWhatItHeld)
         const char* way = refused ? "timer resolution raised to 1 ms" : "high-resolution timer";
         SCOPED_TRACE(way);
         calls = Calls{refused};
-        double rate = 0;
-        int early = 0;
+        int frames = 0, onSchedule = 0;
+        double cpuSeconds = 0;
         {
             win32::FrameTimer timer(counted);
             EXPECT_TRUE(calls.flags & CREATE_WAITABLE_TIMER_HIGH_RESOLUTION);
             EXPECT_EQ(calls.begun, refused ? 1 : 0);
-            // Up to three runs: one preemption on a shared machine must not fail the check.
-            for (int run = 0; run < 3 && (rate < 240 * 0.98 || rate > 240 * 1.02); ++run)
-                rate = pacedRate(timer, 240, early);
+            // One second at 240 frames/s, paced as the test pattern paces.
+            FrameSchedule schedule{1'000'000'000 / 240, steadyNowNs()};
+            const std::int64_t start = schedule.last;
+            cpuSeconds = -threadCpuSeconds();
+            for (std::int64_t wakeAt = 0; steadyNowNs() - start < 1'000'000'000; ++frames) {
+                if (schedule.next(steadyNowNs(), wakeAt)) {
+                    ++onSchedule;
+                    timer.waitUntil(wakeAt);
+                }
+            }
+            cpuSeconds += threadCpuSeconds();
         }
-        std::printf("pacing at 240 frames/s, %s: %.1f frames/s\n", way, rate);
-        EXPECT_NEAR(rate, 240, 240 * 0.02);
-        EXPECT_EQ(early, 0);
+        DWORD handleFlags = 0; // asked before a failure report can reuse the handle's number
+        const bool timerOpen = !refused && GetHandleInformation(calls.timer, &handleFlags);
+        std::printf("pacing at 240 frames/s, %s: %d frames in a second, %d on schedule, %.0f ms CPU\n", way, frames,
+                    onSchedule, cpuSeconds * 1e3);
+        // Waits of a timer tick (15.6 ms) make every other frame late; preemption on a busy
+        // machine only a few. (The count itself falls with every preemption: printed only.)
+        EXPECT_GE(onSchedule, frames * 9 / 10);
+        EXPECT_LT(cpuSeconds, 0.2) << "waits that spin";
         EXPECT_EQ(calls.ended, calls.begun);
-        DWORD handleFlags = 0;
-        EXPECT_TRUE(refused || !GetHandleInformation(calls.timer, &handleFlags)) << "the timer was not closed";
+        EXPECT_FALSE(timerOpen) << "the timer was not closed";
     }
 }

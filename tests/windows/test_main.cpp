@@ -10,9 +10,8 @@
 int main(int argc, char** argv)
 {
     ::SetUnhandledExceptionFilter([](EXCEPTION_POINTERS* exception) -> LONG {
-        std::fprintf(stderr, "korvane_windows_tests: crashed with exception 0x%08lx at %p\n",
-                     static_cast<unsigned long>(exception->ExceptionRecord->ExceptionCode),
-                     exception->ExceptionRecord->ExceptionAddress);
+        std::fprintf(stderr, "korvane_windows_tests: crashed with exception 0x%08lx\n",
+                     static_cast<unsigned long>(exception->ExceptionRecord->ExceptionCode));
         std::fflush(stderr);
         ::TerminateProcess(::GetCurrentProcess(), 3);
         return EXCEPTION_EXECUTE_HANDLER;
