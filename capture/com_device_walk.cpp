@@ -121,6 +121,8 @@ std::vector<DeviceName> collectDeviceNames(IEnumMoniker* enumerator)
     return names;
 }
 
+std::wstring deviceEntry(const DeviceName& device) { return std::to_wstring(device.index) + L": " + device.name; }
+
 const EntryPoints& systemEntryPoints()
 {
     static const EntryPoints system{&::CoInitializeEx, &::CoCreateInstance, &::CoUninitialize};
@@ -158,7 +160,8 @@ VideoInputScan scanVideoInputDevices(const EntryPoints& com)
     // released with monikers.
     if (listed != S_OK || !monikers)
         return scan;
-    scan.devices = collectDeviceNames(monikers.get());
+    for (const DeviceName& device : collectDeviceNames(monikers.get()))
+        scan.entries.push_back(deviceEntry(device));
     return scan;
 }
 

@@ -96,6 +96,7 @@ void KorvanePlugin::testPatternLoop()
     const std::uint32_t height = captureHeight;
     FrameSlot header = bgrFrameHeader(width, height);
     TestPatternPainter painter(width, height);
+    platform::FrameWaiter waiter;
     FrameSchedule schedule{1'000'000'000 / sessionFrameRate, steadyNowNs()};
     std::uint32_t n = 0;
 
@@ -111,7 +112,7 @@ void KorvanePlugin::testPatternLoop()
         ++n;
         std::int64_t wakeAt = 0;
         if (schedule.next(steadyNowNs(), wakeAt))
-            sleepUntilNs(wakeAt);
+            waiter.waitUntil(wakeAt);
     }
 }
 

@@ -2,9 +2,11 @@
 
 #include "capture/platform.h"
 
+#include "capture/pacing.h"
 #include "capture/v4l2_device_scan.h"
 
 #include <opencv2/videoio.hpp>
+#include <pthread.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -16,8 +18,20 @@ int captureBackend() { return cv::CAP_V4L2; }
 
 void raiseFrameThreadPriority()
 {
+    // At most 15 characters; top -H, ps and debuggers show it.
+    (void)::pthread_setname_np(::pthread_self(), "korvane-frames");
     // Needs CAP_SYS_NICE (or a permissive RLIMIT_NICE); without it the thread keeps its priority.
     (void)::setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), -5);
 }
+
+// A millisecond sleep here lasts what it asks for, so a wait ends at most a millisecond
+// late (the sleep rounds up), and the schedule counts from the due time, not from the
+// wake-up: nothing to hold for the session.
+struct FrameWaiter::Timer {};
+
+FrameWaiter::FrameWaiter() = default;
+FrameWaiter::~FrameWaiter() = default;
+
+void FrameWaiter::waitUntil(std::int64_t deadlineNs) { sleepUntilNs(deadlineNs); }
 
 } // namespace Vardel::platform

@@ -1,54 +1,41 @@
-// Windows: DirectShow's video input devices, OpenCV's DirectShow back end, and a frame
-// thread at the highest normal priority. The COM work is in com_device_walk.cpp; this
-// file only formats its results and logs.
+// Windows: DirectShow's video input devices, OpenCV's DirectShow back end, and the frame
+// thread's set-up and waits. What these decide is in the Qt-free com_device_walk.cpp,
+// win32_frame_thread.cpp and win32_frame_timer.cpp (tested under Wine); this file only
+// converts their results to Qt's types and logs.
 
 #include "capture/platform.h"
 
 #include "capture/com_device_walk.h"
-#include "capture/win32_thread_priority.h"
+#include "capture/win32_frame_thread.h"
+#include "capture/win32_frame_timer.h"
 #include "host/logging_service.h"
-#include "plugin/korvane_plugin.h"
 #include "plugin/plugin_names.h"
 
 #include <opencv2/videoio.hpp>
 
-#include <vector>
-
-namespace Vardel {
-
-namespace {
-
-// "index: name", the name exactly as the device reports it (colons, blanks and all).
-QStringList formatEntries(const std::vector<com::DeviceName>& devices)
-{
-    QStringList entries;
-    entries.reserve(qsizetype(devices.size()));
-    for (const com::DeviceName& device : devices)
-        entries.append(QStringLiteral("%1: %2").arg(QString::number(device.index), QString::fromStdWString(device.name)));
-    return entries;
-}
-
-} // namespace
-
-QStringList KorvanePlugin::collectDeviceNames(IEnumMoniker* enumerator)
-{
-    return formatEntries(com::collectDeviceNames(enumerator));
-}
-
-namespace platform {
+namespace Vardel::platform {
 
 QStringList videoDeviceEntries()
 {
     const com::VideoInputScan scan = com::scanVideoInputDevices();
     if (scan.error)
         LoggingService::instance()->error(names::logSource, QString::fromStdString(*scan.error));
-    return formatEntries(scan.devices);
+    QStringList entries;
+    entries.reserve(qsizetype(scan.entries.size()));
+    for (const std::wstring& entry : scan.entries)
+        entries.append(QString::fromStdWString(entry));
+    return entries;
 }
 
 int captureBackend() { return cv::CAP_DSHOW; }
 
-void raiseFrameThreadPriority() { win32::raiseCurrentThreadPriority(); }
+void raiseFrameThreadPriority() { win32::prepareFrameThread(); }
 
-} // namespace platform
+struct FrameWaiter::Timer : win32::FrameTimer {};
 
-} // namespace Vardel
+FrameWaiter::FrameWaiter() : timer_(std::make_unique<Timer>()) {}
+FrameWaiter::~FrameWaiter() = default;
+
+void FrameWaiter::waitUntil(std::int64_t deadlineNs) { timer_->waitUntil(deadlineNs); }
+
+} // namespace Vardel::platform

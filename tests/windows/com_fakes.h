@@ -1,211 +1,154 @@
 #pragma once
 
-// Hand-written COM objects standing in for DirectShow's device list: a moniker
-// enumerator, monikers, their property bags and the system device enumerator. Each
-// counts its references and never deletes itself; the test owns it and checks that
-// every reference handed out came back. TaskMemory counts the task-allocator blocks
-// (where BSTRs live) so that a test can prove every string handed out was freed.
-
-#include "capture/com_device_walk.h"
+// Hand-written COM objects standing in for DirectShow's device list: devices (each its own
+// moniker and property bag), a moniker enumerator and the system device enumerator. Each
+// counts its references and never deletes itself: the test owns it and checks that every
+// reference handed out came back. TaskMemory watches the task allocator, where BSTRs live,
+// so that a test sees every string handed out freed again.
 
 #include <dshow.h>
 #include <gtest/gtest.h>
 
-#include <atomic>
+#include <cwchar>
 #include <deque>
-#include <functional>
-#include <ostream>
 #include <string>
 #include <vector>
 
-namespace Vardel::com {
-inline void PrintTo(const DeviceName& device, std::ostream* out)
-{
-    *out << device.index << ": " << ::testing::PrintToString(device.name);
-}
-} // namespace Vardel::com
-
 namespace fakes {
 
-// Counts references only: the test holds the first one for as long as the object lives.
+#define FAKES_UNKNOWN(count)                                                                                           \
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void** out) override { return *out = nullptr, E_NOINTERFACE; }    \
+    ULONG STDMETHODCALLTYPE AddRef() override { return ULONG(++count); }                                               \
+    ULONG STDMETHODCALLTYPE Release() override { return ULONG(--count); }
+#define FAKES_NOT_ASKED(method, ...)                                                                                   \
+    HRESULT STDMETHODCALLTYPE method(__VA_ARGS__) override { return E_NOTIMPL; }
+
+// Counts references only; signed, so that a release too many shows as 0 or less.
 template <typename Interface>
-class Counted : public Interface {
-public:
-    explicit Counted(const IID& iid) : iid_(iid) {}
-    Counted(const Counted&) = delete;
-    Counted& operator=(const Counted&) = delete;
-    virtual ~Counted() = default;
+struct Counted : Interface {
+    long references = 1; // the test's own
+    FAKES_UNKNOWN(references)
+};
 
-    long references() const { return references_; }
+// A device moniker that binds to itself as its property bag, and what that bag answers
+// when asked for "FriendlyName".
+struct Device : IMoniker, IPropertyBag {
+    enum class Answer { Text, NullText, Object, Fails, FailsAfterFilling, Unbindable };
+    Answer answer;
+    std::wstring text;
+    long references = 1;
+    Counted<IUnknown> object; // what the VARIANT holds for Answer::Object
+    Device(Answer answer, std::wstring text) : answer(answer), text(std::move(text)) {}
 
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override
+    FAKES_UNKNOWN(references)
+    HRESULT STDMETHODCALLTYPE BindToStorage(IBindCtx*, IMoniker*, REFIID iid, void** out) override
     {
-        if (!object)
-            return E_POINTER;
-        if (iid != IID_IUnknown && iid != iid_) {
-            *object = nullptr;
-            return E_NOINTERFACE;
-        }
-        *object = this;
-        AddRef();
-        return S_OK;
+        *out = iid == IID_IPropertyBag && answer != Answer::Unbindable ? static_cast<IPropertyBag*>(this) : nullptr;
+        return *out ? (AddRef(), S_OK) : E_FAIL;
     }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ULONG(++references_); }
-    ULONG STDMETHODCALLTYPE Release() override { return ULONG(--references_); }
-
-private:
-    const IID& iid_;
-    long references_ = 1; // signed: a release too many shows as 0 or less
-};
-
-class Unknown : public Counted<IUnknown> {
-public:
-    Unknown() : Counted(IID_IUnknown) {}
-};
-
-// What a device's property bag answers when asked for "FriendlyName".
-class PropertyBag : public Counted<IPropertyBag> {
-public:
-    enum class Answer {
-        Text,              // a BSTR with the text
-        NullText,          // VT_BSTR holding a null BSTR
-        Number,            // VT_I4
-        Object,            // VT_UNKNOWN holding a counted object
-        Fails,             // E_FAIL, the VARIANT untouched
-        FailsAfterFilling, // a BSTR put into the VARIANT, then E_FAIL
-    };
-
-    PropertyBag(Answer answer, std::wstring text = {})
-        : Counted(IID_IPropertyBag), answer_(answer), text_(std::move(text)) {}
-
-    int stringsHandedOut() const { return stringsHandedOut_; }
-    const Unknown& object() const { return object_; }
-
-    HRESULT STDMETHODCALLTYPE Read(LPCOLESTR name, VARIANT* value, IErrorLog* errorLog) override;
-    HRESULT STDMETHODCALLTYPE Write(LPCOLESTR, VARIANT*) override { return E_NOTIMPL; }
-
-private:
-    BSTR handOutString();
-
-    Answer answer_;
-    std::wstring text_;
-    int stringsHandedOut_ = 0;
-    Unknown object_;
-};
-
-// A device moniker: binds to its property bag, or fails to when it has none.
-class Moniker : public Counted<IMoniker> {
-public:
-    explicit Moniker(PropertyBag* bag) : Counted(IID_IMoniker), bag_(bag) {}
-
-    HRESULT STDMETHODCALLTYPE BindToStorage(IBindCtx* context, IMoniker* left, REFIID iid, void** object) override;
-
-    // Nothing else is asked of a device moniker.
-    HRESULT STDMETHODCALLTYPE GetClassID(CLSID*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE IsDirty() override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE Load(IStream*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE Save(IStream*, WINBOOL) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetSizeMax(ULARGE_INTEGER*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE BindToObject(IBindCtx*, IMoniker*, REFIID, void**) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE Reduce(IBindCtx*, DWORD, IMoniker**, IMoniker**) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE ComposeWith(IMoniker*, WINBOOL, IMoniker**) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE Enum(WINBOOL, IEnumMoniker**) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE IsEqual(IMoniker*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE Hash(DWORD*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE IsRunning(IBindCtx*, IMoniker*, IMoniker*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetTimeOfLastChange(IBindCtx*, IMoniker*, FILETIME*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE Inverse(IMoniker**) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE CommonPrefixWith(IMoniker*, IMoniker**) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE RelativePathTo(IMoniker*, IMoniker**) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetDisplayName(IBindCtx*, IMoniker*, LPOLESTR*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE ParseDisplayName(IBindCtx*, IMoniker*, LPOLESTR, ULONG*, IMoniker**) override
+    HRESULT STDMETHODCALLTYPE Read(LPCOLESTR name, VARIANT* value, IErrorLog*) override
     {
-        return E_NOTIMPL;
+        // A VARIANT that was not initialised would be taken for one holding something.
+        if (std::wcscmp(name, L"FriendlyName") != 0 || value->vt != VT_EMPTY || answer == Answer::Fails)
+            return E_FAIL;
+        if (answer == Answer::Object)
+            return value->vt = VT_UNKNOWN, value->punkVal = &object, object.AddRef(), S_OK;
+        value->vt = VT_BSTR;
+        value->bstrVal = answer == Answer::NullText ? nullptr : SysAllocString(text.c_str());
+        return answer == Answer::FailsAfterFilling ? E_FAIL : S_OK;
     }
-    HRESULT STDMETHODCALLTYPE IsSystemMoniker(DWORD*) override { return E_NOTIMPL; }
-
-private:
-    PropertyBag* bag_;
+    // Nothing else is asked of a device.
+    FAKES_NOT_ASKED(Write, LPCOLESTR, VARIANT*) FAKES_NOT_ASKED(GetClassID, CLSID*) FAKES_NOT_ASKED(IsDirty)
+    FAKES_NOT_ASKED(Load, IStream*) FAKES_NOT_ASKED(Save, IStream*, WINBOOL) FAKES_NOT_ASKED(GetSizeMax, ULARGE_INTEGER*)
+    FAKES_NOT_ASKED(BindToObject, IBindCtx*, IMoniker*, REFIID, void**) FAKES_NOT_ASKED(Hash, DWORD*)
+    FAKES_NOT_ASKED(Reduce, IBindCtx*, DWORD, IMoniker**, IMoniker**) FAKES_NOT_ASKED(Enum, WINBOOL, IEnumMoniker**)
+    FAKES_NOT_ASKED(ComposeWith, IMoniker*, WINBOOL, IMoniker**) FAKES_NOT_ASKED(IsEqual, IMoniker*)
+    FAKES_NOT_ASKED(IsRunning, IBindCtx*, IMoniker*, IMoniker*) FAKES_NOT_ASKED(Inverse, IMoniker**)
+    FAKES_NOT_ASKED(GetTimeOfLastChange, IBindCtx*, IMoniker*, FILETIME*) FAKES_NOT_ASKED(IsSystemMoniker, DWORD*)
+    FAKES_NOT_ASKED(CommonPrefixWith, IMoniker*, IMoniker**) FAKES_NOT_ASKED(RelativePathTo, IMoniker*, IMoniker**)
+    FAKES_NOT_ASKED(GetDisplayName, IBindCtx*, IMoniker*, LPOLESTR*)
+    FAKES_NOT_ASKED(ParseDisplayName, IBindCtx*, IMoniker*, LPOLESTR, ULONG*, IMoniker**)
 };
 
-// Answers Next with a scripted sequence, then S_FALSE; asked again after that, it fails
-// (so that a walk that would not stop still ends) and counts it.
-class EnumMoniker : public Counted<IEnumMoniker> {
-public:
-    struct Step {
-        HRESULT answer;
-        IMoniker* moniker; // handed over with a new reference when not null
-    };
+// Devices behind one enumerator that answers Next with a scripted sequence of answers and
+// monikers, then S_FALSE, then failures (so that a walk that misses the end still ends).
+struct Devices : Counted<IEnumMoniker> {
+    std::deque<Device> devices;
+    using Step = std::pair<HRESULT, IMoniker*>; // the moniker is handed over with a new reference
+    std::vector<Step> steps;
+    std::size_t position = 0;
 
-    EnumMoniker() : Counted(IID_IEnumMoniker) {}
-
-    void add(Step step) { steps_.push_back(step); }
-    std::size_t nextCalls() const { return nextCalls_; }
-    // Calls made after the enumerator said it had no more: a walk that does not stop.
-    std::size_t nextCallsAfterEnd() const { return nextCallsAfterEnd_; }
-    // Called on the first Next, before it answers: a look at the world as the walk starts.
-    std::function<void()> onFirstNext;
-
-    HRESULT STDMETHODCALLTYPE Next(ULONG count, IMoniker** monikers, ULONG* fetched) override;
-    HRESULT STDMETHODCALLTYPE Skip(ULONG) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE Reset() override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE Clone(IEnumMoniker**) override { return E_NOTIMPL; }
-
-private:
-    std::vector<Step> steps_;
-    std::size_t nextCalls_ = 0;
-    std::size_t nextCallsAfterEnd_ = 0;
-};
-
-// A set of devices behind one enumerator, built in enumeration order.
-class Devices {
-public:
-    void add(PropertyBag::Answer answer, std::wstring text = {});
-    void addNamed(std::wstring text) { add(PropertyBag::Answer::Text, std::move(text)); }
-    void addUnbindable();
-    // A Next answer without a device of ours; a moniker may come with it all the same.
-    void addAnswer(HRESULT answer, bool withMoniker);
-
-    EnumMoniker& enumerator() { return enumerator_; }
-    int stringsHandedOut() const;
-    // Every fake is back at the test's one reference: nothing kept, nothing released twice.
-    ::testing::AssertionResult allReleased() const;
-
-private:
-    std::deque<PropertyBag> bags_;
-    std::deque<Moniker> monikers_;
-    EnumMoniker enumerator_;
+    void add(Device::Answer answer, std::wstring text = {}) { step(S_OK, &devices.emplace_back(answer, text)); }
+    void step(HRESULT answer, IMoniker* moniker) { steps.emplace_back(answer, moniker); }
+    HRESULT STDMETHODCALLTYPE Next(ULONG count, IMoniker** out, ULONG* fetched) override
+    {
+        if (count != 1)
+            return E_INVALIDARG;
+        const HRESULT end = position == steps.size() ? S_FALSE : E_UNEXPECTED;
+        const auto [answer, moniker] = position < steps.size() ? steps[position] : Step{end, nullptr};
+        ++position;
+        if ((*out = moniker))
+            moniker->AddRef();
+        if (fetched)
+            *fetched = moniker ? 1 : 0;
+        return answer;
+    }
+    FAKES_NOT_ASKED(Skip, ULONG) FAKES_NOT_ASKED(Reset) FAKES_NOT_ASKED(Clone, IEnumMoniker**)
 };
 
 // The system device enumerator: answers CreateClassEnumerator as it is told.
-class SystemDeviceEnum : public Counted<ICreateDevEnum> {
-public:
-    SystemDeviceEnum(HRESULT answer, IEnumMoniker* enumerator)
-        : Counted(IID_ICreateDevEnum), answer_(answer), enumerator_(enumerator) {}
+struct SystemDeviceEnum : Counted<ICreateDevEnum> {
+    HRESULT answer = S_OK;
+    IEnumMoniker* enumerator = nullptr; // handed out with a new reference when not null
 
-    HRESULT STDMETHODCALLTYPE CreateClassEnumerator(REFCLSID category, IEnumMoniker** out, DWORD flags) override;
-
-private:
-    HRESULT answer_;
-    IEnumMoniker* enumerator_;
+    HRESULT STDMETHODCALLTYPE CreateClassEnumerator(REFCLSID category, IEnumMoniker** out, DWORD flags) override
+    {
+        *out = nullptr;
+        if (category != CLSID_VideoInputDeviceCategory || flags != 0)
+            return E_INVALIDARG;
+        if ((*out = enumerator))
+            enumerator->AddRef();
+        return answer;
+    }
 };
 
-// Blocks of the COM task allocator, watched through a malloc spy. BSTRs live there once
-// oleaut32's string cache is off, which instance() sees to.
-class TaskMemory {
-public:
-    static TaskMemory& instance();
+// The task allocator's live blocks, seen through a malloc spy that changes nothing. BSTRs
+// live there once oleaut32's string cache is off.
+struct TaskMemory : IMallocSpy {
+    long allocations = 0, live = 0;
 
-    long allocations() const { return allocations_; }
-    long live() const { return allocations_ - frees_; }
-
-    void allocated() { ++allocations_; }
-    void freed() { ++frees_; }
-
-private:
-    TaskMemory() = default;
-    std::atomic<long> allocations_{0};
-    std::atomic<long> frees_{0};
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override
+    {
+        *out = iid == IID_IMallocSpy || iid == IID_IUnknown ? this : nullptr;
+        return *out ? S_OK : E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return 2; } // registered for the life of the process
+    ULONG STDMETHODCALLTYPE Release() override { return 1; }
+    SIZE_T STDMETHODCALLTYPE PreAlloc(SIZE_T size) override { return size; }
+    void* STDMETHODCALLTYPE PostAlloc(void* block) override { return allocations += !!block, live += !!block, block; }
+    void* STDMETHODCALLTYPE PreFree(void* block, WINBOOL spied) override { return live -= block && spied, block; }
+    // The rest passes everything through unchanged.
+    SIZE_T STDMETHODCALLTYPE PreRealloc(void* block, SIZE_T size, void** out, WINBOOL) override { return *out = block, size; }
+    void* STDMETHODCALLTYPE PostRealloc(void* block, WINBOOL) override { return block; }
+    void* STDMETHODCALLTYPE PreGetSize(void* block, WINBOOL) override { return block; }
+    void* STDMETHODCALLTYPE PreDidAlloc(void* block, WINBOOL) override { return block; }
+    SIZE_T STDMETHODCALLTYPE PostGetSize(SIZE_T size, WINBOOL) override { return size; }
+    int STDMETHODCALLTYPE PostDidAlloc(void*, WINBOOL, int actual) override { return actual; }
+    void STDMETHODCALLTYPE PostFree(WINBOOL) override {} void STDMETHODCALLTYPE PreHeapMinimize() override {}
+    void STDMETHODCALLTYPE PostHeapMinimize() override {}
 };
+
+// Exported by oleaut32 but missing from the headers: freed BSTRs go back to the task
+// allocator at once instead of into a cache, where they would look leaked.
+extern "C" void WINAPI SetOaNoCache(void);
+
+inline TaskMemory& taskMemory()
+{
+    static TaskMemory memory;
+    static const bool watching = (SetOaNoCache(), CoRegisterMallocSpy(&memory) == S_OK);
+    if (!watching)
+        ADD_FAILURE() << "cannot watch the task allocator";
+    return memory;
+}
 
 } // namespace fakes

@@ -1,265 +1,134 @@
-// The whole device scan: against Wine's own COM and system device enumerator, and with a
-// scripted system device enumerator behind the real apartment calls, to reach the paths
-// a machine without cameras never takes. Each scan runs on a thread of its own, so that
-// the test sees exactly the apartment the scan leaves behind.
+// The device list through COM: a scripted system device enumerator with fake devices
+// behind Wine's own apartment calls. Each scan runs on a thread of its own, so that the
+// test sees the apartment the scan leaves behind.
 
 #include "capture/com_entry_points.h"
 
 #include "com_fakes.h"
 
 #include <optional>
-#include <ostream>
 #include <thread>
 
-using Vardel::com::DeviceName;
-using Vardel::com::VideoInputScan;
-using Names = std::vector<DeviceName>;
+using namespace Vardel::com;
+using Answer = fakes::Device::Answer;
+using Entries = std::vector<std::wstring>;
 
 namespace {
 
 enum class Apartment { None, Single, Multi };
 
-std::ostream& operator<<(std::ostream& out, Apartment apartment)
-{
-    const char* names[] = {"no apartment", "single-threaded", "multi-threaded"};
-    return out << names[static_cast<int>(apartment)];
-}
-
 Apartment apartmentOfThisThread()
 {
     APTTYPE type;
     APTTYPEQUALIFIER qualifier;
-    // A thread that never entered one is only borrowing the process's multi-threaded apartment.
+    // A thread that never entered one only borrows the process's multi-threaded apartment.
     if (CoGetApartmentType(&type, &qualifier) != S_OK || qualifier == APTTYPEQUALIFIER_IMPLICIT_MTA)
         return Apartment::None;
     return type == APTTYPE_MTA ? Apartment::Multi : Apartment::Single;
 }
 
-template <typename Body>
-auto onFreshThread(Body body)
-{
-    decltype(body()) result{};
-    std::thread([&] { result = body(); }).join();
-    return result;
-}
+const std::string initializationFailed = "COM initialization failed. HRESULT: 0x";
 
-struct Seen {
-    HRESULT entered = E_FAIL; // the test's own CoInitializeEx, where it makes one
-    VideoInputScan scan;
-    Apartment afterScan = Apartment::None;
-    Apartment afterTest = Apartment::None; // after the test undid its own initialisation
-};
-
-constexpr auto initializationFailed = "COM initialization failed. HRESULT: 0x";
-
-} // namespace
-
-TEST(DeviceScanOnWine, WithoutCamerasListsNothingAndLeavesNoApartment)
-{
-    struct Category {
-        HRESULT answer = E_FAIL;
-        bool enumerator = true;
-    };
-    // What the system itself answers for the category, asked directly.
-    const auto category = onFreshThread([] {
-        Category seen;
-        if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)))
-            return seen;
-        ICreateDevEnum* systemDevices = nullptr;
-        if (SUCCEEDED(CoCreateInstance(CLSID_SystemDeviceEnum, nullptr, CLSCTX_INPROC_SERVER, IID_ICreateDevEnum,
-                                       reinterpret_cast<void**>(&systemDevices)))) {
-            IEnumMoniker* monikers = nullptr;
-            seen.answer = systemDevices->CreateClassEnumerator(CLSID_VideoInputDeviceCategory, &monikers, 0);
-            seen.enumerator = monikers != nullptr;
-            if (monikers)
-                monikers->Release();
-            systemDevices->Release();
-        }
-        CoUninitialize();
-        return seen;
-    });
-    if (category.answer == S_OK)
-        GTEST_SKIP() << "this machine has video input devices";
-    ASSERT_EQ(category.answer, S_FALSE) << "the system device enumerator is not working here";
-    ASSERT_FALSE(category.enumerator);
-
-    const auto seen = onFreshThread([] {
-        Seen s;
-        s.scan = Vardel::com::scanVideoInputDevices();
-        s.afterScan = apartmentOfThisThread();
-        return s;
-    });
-    EXPECT_EQ(seen.scan.devices, Names{});
-    EXPECT_EQ(seen.scan.error, std::nullopt);
-    EXPECT_EQ(seen.afterScan, Apartment::None);
-}
-
-TEST(DeviceScanOnWine, ThreadInTheMultithreadedApartmentGetsTheErrorAndKeepsItsApartment)
-{
-    const auto seen = onFreshThread([] {
-        Seen s;
-        s.entered = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-        s.scan = Vardel::com::scanVideoInputDevices();
-        s.afterScan = apartmentOfThisThread();
-        CoUninitialize();
-        s.afterTest = apartmentOfThisThread();
-        return s;
-    });
-    ASSERT_EQ(seen.entered, S_OK);
-    EXPECT_EQ(seen.scan.devices, Names{});
-    EXPECT_EQ(seen.scan.error, std::string(initializationFailed) + "80010106");
-    EXPECT_EQ(seen.afterScan, Apartment::Multi) << "a failed initialisation must not be undone";
-    EXPECT_EQ(seen.afterTest, Apartment::None);
-}
-
-TEST(DeviceScanOnWine, ThreadAlreadyInASingleThreadedApartmentIsLeftAsItWas)
-{
-    const auto seen = onFreshThread([] {
-        Seen s;
-        s.entered = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-        s.scan = Vardel::com::scanVideoInputDevices(); // enters once more: S_FALSE
-        s.afterScan = apartmentOfThisThread();
-        CoUninitialize();
-        s.afterTest = apartmentOfThisThread();
-        return s;
-    });
-    ASSERT_EQ(seen.entered, S_OK);
-    EXPECT_EQ(seen.scan.error, std::nullopt);
-    EXPECT_EQ(seen.afterScan, Apartment::Single) << "the scan left the caller's apartment";
-    EXPECT_EQ(seen.afterTest, Apartment::None) << "the scan's own initialisation was not undone";
-}
-
-// The scripted scan: the system's apartment calls, counted, and a CoCreateInstance that
-// hands out a fake system device enumerator. Function pointers cannot capture, hence the
-// one script the entry points read.
-namespace {
-
+// The system's apartment calls, and a CoCreateInstance that hands out a fake system
+// device enumerator. Function pointers cannot capture, hence one script.
 struct Script {
-    std::optional<HRESULT> initializeAnswer; // answered instead of entering an apartment
-    HRESULT createAnswer = S_OK;
+    HRESULT initializeAnswer = S_OK, createAnswer = S_OK; // a failing initialisation enters nothing
     fakes::SystemDeviceEnum* systemDevices = nullptr;
-    int initializations = 0;
-    int uninitializations = 0;
-    int creations = 0;
 };
 Script script;
 
-HRESULT WINAPI scriptedInitialize(LPVOID reserved, DWORD mode)
-{
-    ++script.initializations;
-    return script.initializeAnswer ? *script.initializeAnswer : CoInitializeEx(reserved, mode);
-}
-
-HRESULT WINAPI scriptedCreateInstance(REFCLSID type, LPUNKNOWN outer, DWORD context, REFIID iid, LPVOID* object)
-{
-    ++script.creations;
-    *object = nullptr;
-    if (type != CLSID_SystemDeviceEnum || outer || context != CLSCTX_INPROC_SERVER || iid != IID_ICreateDevEnum)
-        return REGDB_E_CLASSNOTREG;
-    if (FAILED(script.createAnswer))
-        return script.createAnswer;
-    script.systemDevices->AddRef();
-    *object = static_cast<ICreateDevEnum*>(script.systemDevices);
-    return S_OK;
-}
-
-void WINAPI countedUninitialize()
-{
-    ++script.uninitializations;
-    CoUninitialize();
-}
-
-const Vardel::com::EntryPoints scripted{&scriptedInitialize, &scriptedCreateInstance, &countedUninitialize};
-
-Seen scanOnFreshThread()
-{
-    return onFreshThread([] {
-        Seen s;
-        s.scan = Vardel::com::scanVideoInputDevices(scripted);
-        s.afterScan = apartmentOfThisThread();
-        return s;
-    });
-}
+const EntryPoints scripted{
+    [](LPVOID reserved, DWORD mode) {
+        return FAILED(script.initializeAnswer) ? script.initializeAnswer : CoInitializeEx(reserved, mode);
+    },
+    [](REFCLSID type, LPUNKNOWN outer, DWORD context, REFIID iid, LPVOID* object) -> HRESULT {
+        *object = nullptr;
+        if (type != CLSID_SystemDeviceEnum || outer || context != CLSCTX_INPROC_SERVER || iid != IID_ICreateDevEnum)
+            return REGDB_E_CLASSNOTREG;
+        if (FAILED(script.createAnswer))
+            return script.createAnswer;
+        *object = static_cast<ICreateDevEnum*>(script.systemDevices);
+        return script.systemDevices->AddRef(), S_OK;
+    },
+    &CoUninitialize,
+};
 
 } // namespace
 
-class ScriptedScan : public ::testing::Test {
-protected:
-    void SetUp() override { script = Script{}; }
-
-    void expectApartmentBalanced(const Seen& seen)
-    {
-        EXPECT_EQ(script.initializations, 1);
-        EXPECT_EQ(script.uninitializations, 1);
-        EXPECT_EQ(seen.afterScan, Apartment::None);
-    }
-};
-
-TEST_F(ScriptedScan, ListsTheDevicesAndReleasesEverythingBeforeLeavingTheApartment)
+TEST(DeviceScan, ListsEveryDeviceReleasesEverythingAndLeavesTheApartmentAsFound)
 {
-    fakes::Devices devices;
-    devices.addNamed(L"Front Camera");
-    devices.add(fakes::PropertyBag::Answer::Fails);
-    devices.addNamed(L"Capture Card: HDMI 1");
-    fakes::SystemDeviceEnum systemDevices(S_OK, &devices.enumerator());
-    script.systemDevices = &systemDevices;
-    long systemDevicesDuringWalk = 0;
-    devices.enumerator().onFirstNext = [&] { systemDevicesDuringWalk = systemDevices.references(); };
-
-    const Seen seen = scanOnFreshThread();
-
-    EXPECT_EQ(seen.scan.devices, (Names{{0, L"Front Camera"}, {2, L"Capture Card: HDMI 1"}}));
-    EXPECT_EQ(seen.scan.error, std::nullopt);
-    EXPECT_EQ(systemDevicesDuringWalk, 1) << "the system device enumerator is released before the walk";
-    EXPECT_EQ(systemDevices.references(), 1);
-    EXPECT_TRUE(devices.allReleased());
-    expectApartmentBalanced(seen);
-}
-
-TEST_F(ScriptedScan, EndsWithoutDevicesOrErrorWhenTheSystemHasNoList)
-{
+    // Every moniker uses up an index, also one without a readable name; names stand exactly.
+    const Entries listed{L"0: USB Camera: Front: 1080p", L"5: ",        L"6: ",
+                         L"7:  Camera ",                 L"8:  Camera ", L"10: Kamera \u00e4\u00df \U0001F4F7"};
     struct Case {
         const char* what;
-        HRESULT createAnswer;
-        HRESULT categoryAnswer;
-        bool enumerator;
+        std::optional<DWORD> callerMode; // the apartment the calling thread is in already
+        HRESULT initializeAnswer, createAnswer, categoryAnswer;
+        bool enumerator; // whether the category's answer comes with one
+        Entries entries;
+        std::optional<std::string> error;
     };
     const Case cases[] = {
-        {"system device enumerator missing", REGDB_E_CLASSNOTREG, S_OK, false},
-        {"category empty", S_OK, S_FALSE, false},
-        {"category failing", S_OK, E_OUTOFMEMORY, false},
-        {"S_OK without an enumerator", S_OK, S_OK, false},
-        {"S_FALSE with an enumerator all the same", S_OK, S_FALSE, true},
+        {"devices listed", {}, S_OK, S_OK, S_OK, true, listed, {}},
+        {"no system device enumerator", {}, S_OK, REGDB_E_CLASSNOTREG, S_OK, true, {}, {}},
+        {"category empty", {}, S_OK, S_OK, S_FALSE, false, {}, {}},
+        {"S_FALSE with an enumerator all the same", {}, S_OK, S_OK, S_FALSE, true, {}, {}},
+        {"category failing", {}, S_OK, S_OK, E_OUTOFMEMORY, false, {}, {}},
+        {"S_OK without an enumerator", {}, S_OK, S_OK, S_OK, false, {}, {}},
+        {"initialisation failing", {}, E_OUTOFMEMORY, S_OK, S_OK, true, {}, initializationFailed + "8007000e"},
+        // The scan's own CoInitializeEx answers S_FALSE, and is undone all the same.
+        {"caller in a single-threaded apartment", COINIT_APARTMENTTHREADED, S_OK, S_OK, S_OK, true, listed, {}},
+        // RPC_E_CHANGED_MODE: nothing entered, so nothing to undo.
+        {"caller in the multi-threaded apartment", COINIT_MULTITHREADED, S_OK, S_OK, S_OK, true, {},
+         initializationFailed + "80010106"},
     };
+    fakes::TaskMemory& memory = fakes::taskMemory();
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        script = Script{};
         fakes::Devices devices;
-        devices.addNamed(L"Camera");
-        fakes::SystemDeviceEnum systemDevices(c.categoryAnswer, c.enumerator ? &devices.enumerator() : nullptr);
-        script.systemDevices = &systemDevices;
-        script.createAnswer = c.createAnswer;
+        devices.add(Answer::Text, L"USB Camera: Front: 1080p");
+        devices.add(Answer::Fails);
+        devices.add(Answer::Unbindable);
+        devices.add(Answer::Object); // holds no string: no name, and the object released
+        devices.add(Answer::FailsAfterFilling, L"half-read");
+        devices.add(Answer::Text, L"");
+        devices.add(Answer::NullText);
+        devices.add(Answer::Text, L" Camera ");
+        devices.add(Answer::Text, L" Camera ");
+        devices.step(S_OK, nullptr); // S_OK without a moniker after all
+        devices.add(Answer::Text, L"Kamera \u00e4\u00df \U0001F4F7");
+        devices.step(HRESULT(2), &devices.devices.emplace_back(Answer::Text, L"")); // success, not S_OK: the end
+        devices.add(Answer::Text, L"never reached");
+        fakes::SystemDeviceEnum systemDevices;
+        systemDevices.answer = c.categoryAnswer;
+        systemDevices.enumerator = c.enumerator ? &devices : nullptr;
+        script = Script{c.initializeAnswer, c.createAnswer, &systemDevices};
+        const long allocationsBefore = memory.allocations;
+        const long liveBefore = memory.live;
 
-        const Seen seen = scanOnFreshThread();
+        VideoInputScan scan;
+        Apartment beforeScan, afterScan, afterCaller; // afterCaller: the caller's own one undone
+        std::thread([&] {
+            const bool entered = c.callerMode && CoInitializeEx(nullptr, *c.callerMode) == S_OK;
+            beforeScan = apartmentOfThisThread();
+            scan = scanVideoInputDevices(scripted);
+            afterScan = apartmentOfThisThread();
+            if (entered)
+                CoUninitialize();
+            afterCaller = apartmentOfThisThread();
+        }).join();
 
-        EXPECT_EQ(script.creations, 1);
-        EXPECT_EQ(seen.scan.devices, Names{});
-        EXPECT_EQ(seen.scan.error, std::nullopt);
-        EXPECT_EQ(devices.enumerator().nextCalls(), 0u);
-        EXPECT_EQ(systemDevices.references(), 1);
-        EXPECT_TRUE(devices.allReleased());
-        expectApartmentBalanced(seen);
+        EXPECT_EQ(scan.entries, c.entries);
+        EXPECT_EQ(scan.error, c.error);
+        EXPECT_EQ(systemDevices.references, 1);
+        // Every fake is back at the test's one reference: nothing kept, nothing released twice.
+        EXPECT_EQ(devices.references, 1);
+        for (const fakes::Device& device : devices.devices)
+            EXPECT_TRUE(device.references == 1 && device.object.references == 1) << device.text;
+        EXPECT_EQ(memory.live, liveBefore) << "strings (task memory) left allocated";
+        // The six strings the listed devices hand out, seen.
+        EXPECT_GE(memory.allocations - allocationsBefore, c.entries.empty() ? 0 : 6);
+        EXPECT_EQ(afterScan, beforeScan);
+        EXPECT_EQ(afterCaller, Apartment::None);
     }
-}
-
-TEST_F(ScriptedScan, FailedInitialisationIsReportedInLowerCaseHexAndNotUndone)
-{
-    script.initializeAnswer = E_OUTOFMEMORY;
-
-    const Seen seen = scanOnFreshThread();
-
-    EXPECT_EQ(seen.scan.error, std::string(initializationFailed) + "8007000e");
-    EXPECT_EQ(seen.scan.devices, Names{});
-    EXPECT_EQ(script.creations, 0);
-    EXPECT_EQ(script.uninitializations, 0);
 }

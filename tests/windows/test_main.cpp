@@ -7,23 +7,15 @@
 
 #include <cstdio>
 
-namespace {
-
-LONG WINAPI reportCrash(EXCEPTION_POINTERS* exception)
-{
-    std::fprintf(stderr, "korvane_windows_tests: crashed with exception 0x%08lx at %p\n",
-                 static_cast<unsigned long>(exception->ExceptionRecord->ExceptionCode),
-                 exception->ExceptionRecord->ExceptionAddress);
-    std::fflush(stderr);
-    ::TerminateProcess(::GetCurrentProcess(), 3);
-    return EXCEPTION_EXECUTE_HANDLER;
-}
-
-} // namespace
-
 int main(int argc, char** argv)
 {
-    ::SetUnhandledExceptionFilter(reportCrash);
+    ::SetUnhandledExceptionFilter([](EXCEPTION_POINTERS* exception) -> LONG {
+        std::fprintf(stderr, "korvane_windows_tests: crashed with exception 0x%08lx\n",
+                     static_cast<unsigned long>(exception->ExceptionRecord->ExceptionCode));
+        std::fflush(stderr);
+        ::TerminateProcess(::GetCurrentProcess(), 3);
+        return EXCEPTION_EXECUTE_HANDLER;
+    });
     ::testing::InitGoogleTest(&argc, argv);
     const int result = RUN_ALL_TESTS();
     const ::testing::UnitTest& run = *::testing::UnitTest::GetInstance();
