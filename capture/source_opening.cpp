@@ -17,6 +17,13 @@ namespace {
 // device can take seconds on some back ends.
 constexpr std::int64_t kFailedSourceHoldOffNs = 30'000'000'000;
 
+// Every frame lands in one ring slot.
+constexpr std::uint64_t kSlotBytes = 16 * 1024 * 1024;
+
+// A size the back end reports, or 0 when it reports none it could deliver (a back end
+// that cannot tell answers 0 or -1).
+int reportedSize(double value) { return value >= 1.0 && value <= 65535.0 ? int(value) : 0; }
+
 // Leaves the capture object closed after a back end threw half-way through opening it.
 void releaseQuietly(cv::VideoCapture& capture)
 {
@@ -39,6 +46,8 @@ bool KorvanePlugin::openVideoSource(const QString& source, int width, int height
     // A back end may throw instead of answering false; on this thread that would end the
     // host. Either way the open failed: held off and reported the same.
     bool opened = false;
+    int deliveredWidth = width;
+    int deliveredHeight = height;
     try {
         opened = videoCapture->open(deviceIndexOf(source), platform::captureBackend());
         if (opened) {
@@ -49,6 +58,14 @@ bool KorvanePlugin::openVideoSource(const QString& source, int width, int height
             videoCapture->set(cv::CAP_PROP_FPS, double(fps));
             videoCapture->set(cv::CAP_PROP_BUFFERSIZE, 0.0);
             videoCapture->set(cv::CAP_PROP_READ_TIMEOUT_MSEC, 1.0);
+            // A device answers a size it cannot give with the nearest one it can: frames
+            // come at that size, and the pump must size its slots to match.
+            const int settledWidth = reportedSize(videoCapture->get(cv::CAP_PROP_FRAME_WIDTH));
+            const int settledHeight = reportedSize(videoCapture->get(cv::CAP_PROP_FRAME_HEIGHT));
+            if (settledWidth > 0 && settledHeight > 0) {
+                deliveredWidth = settledWidth;
+                deliveredHeight = settledHeight;
+            }
         }
     } catch (const std::exception&) {
         opened = false;
@@ -61,12 +78,30 @@ bool KorvanePlugin::openVideoSource(const QString& source, int width, int height
         return false;
     }
     lastFailedSource.clear();
-    captureWidth = std::uint32_t(width);
-    captureHeight = std::uint32_t(height);
+    if (std::uint64_t(deliveredWidth) * std::uint64_t(deliveredHeight) * 3 > kSlotBytes) {
+        releaseQuietly(*videoCapture);
+        log->error(names::logSource,
+                   QStringLiteral("Device %1 delivers %2x%3 frames, more than a ring slot holds (%4 bytes)")
+                       .arg(source)
+                       .arg(deliveredWidth)
+                       .arg(deliveredHeight)
+                       .arg(kSlotBytes));
+        return false;
+    }
+    if (deliveredWidth != width || deliveredHeight != height) {
+        log->warning(names::logSource, QStringLiteral("Device %1 cannot deliver %2x%3; capturing at %4x%5 instead")
+                                           .arg(source)
+                                           .arg(width)
+                                           .arg(height)
+                                           .arg(deliveredWidth)
+                                           .arg(deliveredHeight));
+    }
+    captureWidth = std::uint32_t(deliveredWidth);
+    captureHeight = std::uint32_t(deliveredHeight);
     log->info(names::logSource, QStringLiteral("Opened Device %1 at %2x%3 %4fps (BGR-only mode)")
                                     .arg(source)
-                                    .arg(width)
-                                    .arg(height)
+                                    .arg(deliveredWidth)
+                                    .arg(deliveredHeight)
                                     .arg(fps));
     return true;
 }
