@@ -44,6 +44,7 @@ void KorvanePlugin::captureLoop()
     bool wrongSizeReported = false;
     bool backEndErrorReported = false;
     DeliveryWatch delivery(steadyNowNs());
+    bool stallReported = false;
 
     // running is only polled; the stopping thread joins this one, which orders the rest.
     while (running.load(std::memory_order_relaxed)) {
@@ -54,10 +55,12 @@ void KorvanePlugin::captureLoop()
         cv::Mat image(int(height), int(width), CV_8UC3, slot->data);
         bool read = false;
         bool delivered = false; // the device handed over a frame, usable or not
+        bool threw = false;
         try {
             read = videoCapture->grab() && videoCapture->retrieve(image, 0);
             delivered = read;
         } catch (const std::exception& error) {
+            threw = true;
             // A back end that throws (a conversion it cannot do, a device gone mid-frame)
             // must not take the host down with this thread: the frame is dropped like a
             // failed grab, and the slot may hold part of it, so it is cancelled below.
@@ -95,12 +98,14 @@ void KorvanePlugin::captureLoop()
             ringWriter->cancelWrite(slot->slotIndex);
         }
         const auto change = delivered ? delivery.frameRead(now) : delivery.grabFailed(now);
-        if (change == DeliveryWatch::Change::Stopped) {
-            // The session goes on: a device that comes back (a stalled one resumes) is
-            // published again without the user doing anything.
+        // The session goes on: a device that comes back (a stalled one resumes) is published
+        // again without the user doing anything. A back end that throws has said so already.
+        if (change == DeliveryWatch::Change::Stopped && !threw) {
+            stallReported = true;
             LoggingService::instance()->warning(names::logSource,
                                                 QStringLiteral("Device stopped delivering frames; retrying"));
-        } else if (change == DeliveryWatch::Change::Resumed) {
+        } else if (change == DeliveryWatch::Change::Resumed && stallReported) {
+            stallReported = false;
             LoggingService::instance()->info(names::logSource, QStringLiteral("Device delivers frames again"));
         }
         if (!delivered && delivery.pauseBeforeRetry())
