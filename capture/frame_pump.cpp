@@ -1,10 +1,12 @@
 // The frame thread: one of the two loops below runs per capture session, writing every
 // frame straight into the ring slot it publishes. Nothing on the per-frame path
-// allocates, locks, logs or formats text (the exceptions are the single warnings about
-// a device that delivers frames of the wrong size or whose back end throws).
+// allocates, locks, logs or formats text (the exceptions are the single lines about a
+// device that delivers frames of the wrong size, whose back end throws, that stops
+// delivering and that delivers again).
 
 #include "plugin/korvane_plugin.h"
 
+#include "capture/delivery_watch.h"
 #include "capture/frame_header.h"
 #include "capture/pacing.h"
 #include "capture/platform.h"
@@ -17,7 +19,9 @@
 #include <opencv2/core.hpp>
 #include <opencv2/videoio.hpp>
 
+#include <chrono>
 #include <exception>
+#include <thread>
 #include <xmmintrin.h>
 
 namespace Vardel {
@@ -39,6 +43,8 @@ void KorvanePlugin::captureLoop()
     FrameSlot header = bgrFrameHeader(width, height);
     bool wrongSizeReported = false;
     bool backEndErrorReported = false;
+    DeliveryWatch delivery(steadyNowNs());
+    bool stallReported = false;
 
     // running is only polled; the stopping thread joins this one, which orders the rest.
     while (running.load(std::memory_order_relaxed)) {
@@ -48,9 +54,13 @@ void KorvanePlugin::captureLoop()
         prefetchSlotStart(slot->data);
         cv::Mat image(int(height), int(width), CV_8UC3, slot->data);
         bool read = false;
+        bool delivered = false; // the device handed over a frame, usable or not
+        bool threw = false;
         try {
             read = videoCapture->grab() && videoCapture->retrieve(image, 0);
+            delivered = read;
         } catch (const std::exception& error) {
+            threw = true;
             // A back end that throws (a conversion it cannot do, a device gone mid-frame)
             // must not take the host down with this thread: the frame is dropped like a
             // failed grab, and the slot may hold part of it, so it is cancelled below.
@@ -78,14 +88,28 @@ void KorvanePlugin::captureLoop()
                         .arg(height));
             }
         }
+        const std::int64_t now = steadyNowNs();
         if (read) {
-            header.timestampNs = steadyNowNs();
+            header.timestampNs = now;
             ringWriter->releaseWriteSlot(slot->slotIndex, header);
             ringWriter->signalAllFrameEvents();
             framesWritten.fetch_add(1, std::memory_order_relaxed);
         } else {
             ringWriter->cancelWrite(slot->slotIndex);
         }
+        const auto change = delivered ? delivery.frameRead(now) : delivery.grabFailed(now);
+        // The session goes on: a device that comes back (a stalled one resumes) is published
+        // again without the user doing anything. A back end that throws has said so already.
+        if (change == DeliveryWatch::Change::Stopped && !threw) {
+            stallReported = true;
+            LoggingService::instance()->warning(names::logSource,
+                                                QStringLiteral("Device stopped delivering frames; retrying"));
+        } else if (change == DeliveryWatch::Change::Resumed && stallReported) {
+            stallReported = false;
+            LoggingService::instance()->info(names::logSource, QStringLiteral("Device delivers frames again"));
+        }
+        if (!delivered && delivery.pauseBeforeRetry())
+            std::this_thread::sleep_for(std::chrono::nanoseconds(DeliveryWatch::kRetryPauseNs));
     }
 }
 
