@@ -5,6 +5,7 @@
 #include "app/frame_stats.h"
 #include "app/frame_checker.h"
 #include "app/snapshot.h"
+#include "capture/steady_clock.h"
 #include "host/shared_memory_manager.h"
 #include "host/ring/video_ring_buffer_reader.h"
 
@@ -18,14 +19,6 @@
 
 using namespace Vardel;
 using namespace std::chrono_literals;
-
-namespace {
-std::int64_t nowNs()
-{
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
-} // namespace
 
 int main(int argc, char** argv)
 {
@@ -96,7 +89,7 @@ int main(int argc, char** argv)
                 ++bad;
                 second.bad();
             } else if (result == VideoRingBufferReader::ReadResult::Frame) {
-                second.frame(double(nowNs() - header.timestampNs) / 1e6);
+                second.frame(double(steadyNowNs() - header.timestampNs) / 1e6);
                 ++frames;
                 if (lastFrame != 0 && header.frameNumber > lastFrame + 1) {
                     skipped += header.frameNumber - lastFrame - 1;

@@ -1,18 +1,11 @@
 #include "app/ring_monitor.h"
 
+#include "capture/steady_clock.h"
 #include "host/ring/video_ring_buffer_reader.h"
 
 #include <chrono>
 
 namespace Vardel {
-
-namespace {
-std::int64_t nowNs()
-{
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
-} // namespace
 
 RingMonitor::RingMonitor(std::string ringName, QObject* parent) : QObject(parent), ringName_(std::move(ringName))
 {
@@ -74,7 +67,7 @@ void RingMonitor::run()
                 break;
             case VideoRingBufferReader::WaitResult::Frame:
                 if (reader.readLatest(header, pixels) == VideoRingBufferReader::ReadResult::Frame) {
-                    stats.frame(double(nowNs() - header.timestampNs) / 1e6);
+                    stats.frame(double(steadyNowNs() - header.timestampNs) / 1e6);
                     if (lastFrame != 0 && header.frameNumber > lastFrame + 1)
                         stats.skipped(header.frameNumber - lastFrame - 1);
                     lastFrame = header.frameNumber;

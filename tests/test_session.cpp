@@ -1,6 +1,7 @@
 // Capture sessions end to end: the panel's real controls, the worker threads, the ring
 // read from another process, and the device faults a session must survive.
 
+#include "capture/steady_clock.h"
 #include "capture/write_rate.h"
 #include "helpers/fake_video_capture.h"
 #include "helpers/log_capture.h"
@@ -292,13 +293,13 @@ private slots:
         QTRY_VERIFY(s.ui.capturing());
         const double before = Probe::currentFps(s.plugin);
         // Less than half a second since the last measurement: nothing changes.
-        Probe::fpsLastTime(s.plugin) = steadyNow() - 400'000'000;
+        Probe::fpsLastTime(s.plugin) = steadyNowNs() - 400'000'000;
         const std::int64_t mark = Probe::fpsLastTime(s.plugin);
         Probe::updateFPS(s.plugin);
         QCOMPARE(Probe::currentFps(s.plugin), before);
         QCOMPARE(Probe::fpsLastTime(s.plugin), mark);
         // A second with exactly 50 frames more.
-        Probe::fpsLastTime(s.plugin) = steadyNow() - 1'000'400'000;
+        Probe::fpsLastTime(s.plugin) = steadyNowNs() - 1'000'400'000;
         Probe::fpsLastCount(s.plugin) = std::uint64_t(Probe::framesWritten(s.plugin).load()) - 50;
         Probe::updateFPS(s.plugin);
         QVERIFY(Probe::currentFps(s.plugin) >= 49.0 && Probe::currentFps(s.plugin) <= 60.0);
@@ -311,7 +312,7 @@ private slots:
         frames.store(std::numeric_limits<int>::max() - 2);
         Probe::fpsLastCount(s.plugin) = std::uint64_t(std::int64_t(frames.load()));
         QTRY_VERIFY(frames.load() < 0);
-        Probe::fpsLastTime(s.plugin) = steadyNow() - 1'000'000'000;
+        Probe::fpsLastTime(s.plugin) = steadyNowNs() - 1'000'000'000;
         Probe::updateFPS(s.plugin);
         QVERIFY2(Probe::currentFps(s.plugin) >= 1.0 && Probe::currentFps(s.plugin) <= 120.0,
                  qPrintable(QString::number(Probe::currentFps(s.plugin))));
@@ -377,13 +378,6 @@ private slots:
         s.ui.panel = s.panel;
         // Made before the start's answer arrived, it shows the start under way until it does.
         QTRY_VERIFY(s.panel && s.ui.idle());
-    }
-
-private:
-    static std::int64_t steadyNow()
-    {
-        return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
-            .count();
     }
 };
 

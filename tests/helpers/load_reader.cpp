@@ -10,6 +10,7 @@
 //   latency  from the frame's timestamp (complete in the slot) to the copy being checked
 // Exit status 0 when at least one frame was read and none was bad.
 
+#include "capture/steady_clock.h"
 #include "capture/test_pattern.h"
 #include "host/ring/video_ring_buffer_reader.h"
 
@@ -25,11 +26,6 @@ using namespace Vardel;
 using Clock = std::chrono::steady_clock;
 
 namespace {
-
-std::int64_t nowNs()
-{
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch()).count();
-}
 
 bool soundHeader(const FrameSlot& h)
 {
@@ -89,7 +85,7 @@ int main(int argc, char** argv)
             const std::uint32_t period = header.width / 8 * 8;
             sound = *offset == (firstOffset + 2 * (header.frameNumber - firstNumber)) % period;
         }
-        latencies.push_back(double(nowNs() - header.timestampNs) / 1e6);
+        latencies.push_back(double(steadyNowNs() - header.timestampNs) / 1e6);
         if (previous != 0 && header.frameNumber > previous + 1)
             misses += long(header.frameNumber - previous - 1);
         previous = std::max(previous, header.frameNumber);
