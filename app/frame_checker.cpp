@@ -1,13 +1,13 @@
 #include "app/frame_checker.h"
 
 #include "capture/test_pattern.h"
+#include "host/ring/packed_bgr.h"
 
 namespace Vardel {
 
 std::optional<QString> FrameChecker::check(const FrameSlot& header, const std::vector<std::uint8_t>& pixels)
 {
-    if (header.pixelFormat != PixelFormatBgr24 || header.channels != 3 || header.stride != header.width * 3
-        || header.dataSize != header.stride * header.height || pixels.size() != header.dataSize)
+    if (!isPackedBgr(header, pixels.size()))
         return QStringLiteral("frame %1: header does not describe a packed BGR frame").arg(header.frameNumber);
     if (!expectTestPattern_)
         return std::nullopt;

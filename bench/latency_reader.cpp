@@ -8,6 +8,7 @@
 
 #include "capture/steady_clock.h"
 #include "capture/test_pattern.h"
+#include "host/ring/packed_bgr.h"
 #include "host/ring/video_ring_buffer_reader.h"
 
 #include <chrono>
@@ -32,8 +33,7 @@ struct Sample {
 // Frame k of a fresh ring is frame n = k - 1 of the pattern.
 bool sound(const FrameSlot& header, const std::vector<std::uint8_t>& pixels)
 {
-    if (header.channels != 3 || header.pixelFormat != PixelFormatBgr24 || header.stride != header.width * 3
-        || header.dataSize != header.stride * header.height || pixels.size() != header.dataSize || header.width < 8)
+    if (!isPackedBgr(header, pixels.size()) || header.width < 8)
         return false;
     const std::uint32_t period = header.width / 8 * 8;
     const auto offset = findBarOffset(pixels.data(), header.width, header.height);

@@ -12,6 +12,7 @@
 
 #include "capture/steady_clock.h"
 #include "capture/test_pattern.h"
+#include "host/ring/packed_bgr.h"
 #include "host/ring/video_ring_buffer_reader.h"
 
 #include <algorithm>
@@ -26,12 +27,6 @@ using namespace Vardel;
 using Clock = std::chrono::steady_clock;
 
 namespace {
-
-bool soundHeader(const FrameSlot& h)
-{
-    return h.width >= 8 && h.height > 0 && h.channels == 3 && h.pixelFormat == PixelFormatBgr24
-        && h.stride == h.width * 3 && h.dataSize == h.stride * h.height;
-}
 
 double percentile(std::vector<double> sorted, double p)
 {
@@ -75,7 +70,7 @@ int main(int argc, char** argv)
         if (reader.waitForFrame(std::chrono::milliseconds(200)) != VideoRingBufferReader::WaitResult::Frame
             || reader.readLatest(header, pixels) != VideoRingBufferReader::ReadResult::Frame)
             continue;
-        const auto offset = soundHeader(header) ? findBarOffset(pixels.data(), header.width, header.height) : std::nullopt;
+        const auto offset = isPackedBgr(header, pixels.size()) ? findBarOffset(pixels.data(), header.width, header.height) : std::nullopt;
         bool sound = offset.has_value() && header.frameNumber > previous;
         if (sound && firstNumber == 0) {
             firstNumber = header.frameNumber;

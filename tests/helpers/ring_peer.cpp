@@ -8,6 +8,7 @@
 
 #include "capture/test_pattern.h"
 #include "helpers/test_frames.h"
+#include "host/ring/packed_bgr.h"
 #include "host/ring/video_ring_buffer_reader.h"
 #include "host/ring/video_ring_buffer_writer.h"
 
@@ -45,8 +46,7 @@ int readFrames(const std::string& name, bool bars, long frames, long timeoutMs)
             || reader.readLatest(header, pixels) != VideoRingBufferReader::ReadResult::Frame)
             continue;
         const bool sound = header.frameNumber > previous
-            && (bars ? header.channels == 3 && header.pixelFormat == PixelFormatBgr24
-                       && header.stride == header.width * 3 && header.dataSize == header.stride * header.height
+            && (bars ? isPackedBgr(header, pixels.size())
                        && findBarOffset(pixels.data(), header.width, header.height).has_value()
                      : testing::firstPatternMismatch(pixels.data(), header) < 0);
         ++(sound ? good : bad);
