@@ -15,7 +15,6 @@
 
 #include <chrono>
 #include <cstdio>
-#include <thread>
 
 using namespace Vardel;
 using namespace std::chrono_literals;
@@ -55,13 +54,11 @@ int main(int argc, char** argv)
         : parser.positionalArguments().first().toStdString();
 
     VideoRingBufferReader reader;
-    const auto attachDeadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(waitFor);
-    while (!reader.attach(name)) {
-        if (std::chrono::steady_clock::now() >= attachDeadline) {
-            std::fprintf(stderr, "vardel-ring: %s\n", reader.lastError().c_str());
-            return 3;
-        }
-        std::this_thread::sleep_for(50ms);
+    const auto attachDeadline = std::chrono::steady_clock::now()
+        + std::chrono::duration_cast<std::chrono::steady_clock::duration>(std::chrono::duration<double>(waitFor));
+    if (!reader.attachBy(name, attachDeadline)) {
+        std::fprintf(stderr, "vardel-ring: %s\n", reader.lastError().c_str());
+        return 3;
     }
     std::printf("attached to %s: %u slots of %llu bytes\n", name.c_str(), reader.slotCount(),
                 static_cast<unsigned long long>(reader.slotBytes()));

@@ -53,12 +53,9 @@ int main(int argc, char** argv)
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(std::atol(argv[3]));
 
     VideoRingBufferReader reader;
-    while (!reader.attach(name)) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            std::fprintf(stderr, "latency_reader: %s\n", reader.lastError().c_str());
-            return 2;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    if (!reader.attachBy(name, deadline)) {
+        std::fprintf(stderr, "latency_reader: %s\n", reader.lastError().c_str());
+        return 2;
     }
     // Let the reader's pages be warmed before the first frame is timed.
     std::this_thread::sleep_for(std::chrono::milliseconds(500));

@@ -20,7 +20,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
-#include <thread>
 #include <vector>
 
 using namespace Vardel;
@@ -47,13 +46,9 @@ int main(int argc, char** argv)
     const std::string name = argv[1];
     const auto seconds = std::chrono::seconds(std::atol(argv[2]));
     VideoRingBufferReader reader;
-    const auto attachBy = Clock::now() + seconds;
-    while (!reader.attach(name)) {
-        if (Clock::now() > attachBy) {
-            std::printf("error=%s\n", reader.lastError().c_str());
-            return 2;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    if (!reader.attachBy(name, Clock::now() + seconds)) {
+        std::printf("error=%s\n", reader.lastError().c_str());
+        return 2;
     }
     std::printf("attached\n");
     std::fflush(stdout);

@@ -16,7 +16,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
-#include <thread>
 #include <vector>
 
 using namespace Vardel;
@@ -30,12 +29,9 @@ int readFrames(const std::string& name, bool bars, long frames, long timeoutMs)
 {
     VideoRingBufferReader reader;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (!reader.attach(name)) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            std::printf("error=%s\n", reader.lastError().c_str());
-            return 2;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    if (!reader.attachBy(name, deadline)) {
+        std::printf("error=%s\n", reader.lastError().c_str());
+        return 2;
     }
     long good = 0, bad = 0;
     std::uint64_t previous = 0;
