@@ -1,6 +1,7 @@
 #include "app/frame_checker.h"
 
-#include "capture/test_pattern.h"
+#include "capture/bar_recognition.h"
+#include "capture/colour_bars.h"
 #include "host/ring/packed_bgr.h"
 
 namespace Vardel {
@@ -16,9 +17,8 @@ std::optional<QString> FrameChecker::check(const FrameSlot& header, const std::v
         return QStringLiteral("frame %1: not the colour bars").arg(header.frameNumber);
     // Within a run the bars move two columns per frame: a frame showing the wrong place
     // is stale or out of order.
-    const std::uint32_t period = header.width / 8 * 8;
     if (lastFrame_ != 0 && header.width == lastWidth_ && header.frameNumber > lastFrame_) {
-        const std::uint64_t expected = (lastOffset_ + 2 * (header.frameNumber - lastFrame_)) % period;
+        const std::uint32_t expected = barOffsetAfter(lastOffset_, header.frameNumber - lastFrame_, header.width);
         // A new capture run restarts the motion from offset 0; anything else must follow on.
         if (*offset != expected && *offset != 0)
             return QStringLiteral("frame %1: bars at column %2, expected %3").arg(header.frameNumber).arg(*offset).arg(expected);

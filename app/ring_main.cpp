@@ -2,12 +2,12 @@
 // it reads each second, checking every frame.
 //   vardel-ring [NAME] [--seconds N] [--wait N] [--snapshot FILE] [--expect-test-pattern]
 
-#include "app/frame_stats.h"
 #include "app/frame_checker.h"
+#include "app/frame_stats.h"
 #include "app/snapshot.h"
 #include "capture/steady_clock.h"
-#include "host/shared_memory_manager.h"
 #include "host/ring/video_ring_buffer_reader.h"
+#include "host/shared_memory_manager.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>

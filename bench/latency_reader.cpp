@@ -6,8 +6,9 @@
 // per frame read: frame number, its timestamp, the steady clock when the wait returned
 // and when the check was done, and 1 or 0 for a sound frame.
 
+#include "capture/bar_recognition.h"
+#include "capture/colour_bars.h"
 #include "capture/steady_clock.h"
-#include "capture/test_pattern.h"
 #include "host/ring/packed_bgr.h"
 #include "host/ring/video_ring_buffer_reader.h"
 
@@ -33,11 +34,10 @@ struct Sample {
 // Frame k of a fresh ring is frame n = k - 1 of the pattern.
 bool sound(const FrameSlot& header, const std::vector<std::uint8_t>& pixels)
 {
-    if (!isPackedBgr(header, pixels.size()) || header.width < 8)
+    if (!isPackedBgr(header, pixels.size()))
         return false;
-    const std::uint32_t period = header.width / 8 * 8;
     const auto offset = findBarOffset(pixels.data(), header.width, header.height);
-    return offset && *offset == (2u * std::uint32_t(header.frameNumber - 1)) % period;
+    return offset && *offset == barOffsetAfter(0, header.frameNumber - 1, header.width);
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 // The frame thread's two loops, writing into a real ring that a reader checks.
 
+#include "capture/bar_recognition.h"
 #include "capture/frame_header.h"
 #include "capture/pacing.h"
 #include "capture/steady_clock.h"

@@ -2,7 +2,7 @@
 // written over by a foreign process. The writer is the plug-in, capturing the test source
 // at 240 frames per second; readers are other processes.
 
-#include "capture/test_pattern.h"
+#include "capture/bar_recognition.h"
 #include "helpers/plugin_fixture.h"
 #include "helpers/plugin_probe.h"
 #include "helpers/writer_watch.h"

@@ -10,8 +10,9 @@
 //   latency  from the frame's timestamp (complete in the slot) to the copy being checked
 // Exit status 0 when at least one frame was read and none was bad.
 
+#include "capture/bar_recognition.h"
+#include "capture/colour_bars.h"
 #include "capture/steady_clock.h"
-#include "capture/test_pattern.h"
 #include "host/ring/packed_bgr.h"
 #include "host/ring/video_ring_buffer_reader.h"
 
@@ -72,8 +73,7 @@ int main(int argc, char** argv)
             firstOffset = *offset;
         } else if (sound) {
             // Every frame moves the bars two columns on: the pixels belong to this header.
-            const std::uint32_t period = header.width / 8 * 8;
-            sound = *offset == (firstOffset + 2 * (header.frameNumber - firstNumber)) % period;
+            sound = *offset == barOffsetAfter(firstOffset, header.frameNumber - firstNumber, header.width);
         }
         latencies.push_back(double(steadyNowNs() - header.timestampNs) / 1e6);
         if (previous != 0 && header.frameNumber > previous + 1)

@@ -6,7 +6,7 @@
 //                                            stopping early after MAX_MS (slow sanitizer builds)
 // Prints one "key=value ..." line; exit status 0 when every frame was sound.
 
-#include "capture/test_pattern.h"
+#include "capture/bar_recognition.h"
 #include "helpers/test_frames.h"
 #include "host/ring/packed_bgr.h"
 #include "host/ring/video_ring_buffer_reader.h"
