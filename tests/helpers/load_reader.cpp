@@ -4,16 +4,15 @@
 // Output: "attached" once it is, then SECONDS later one line:
 //   frames= misses= bad= retries= p50_ms= p99_ms= max_ms= size=WxH
 //   misses   frames published while this reader was busy and never read by it
-//   bad      frames whose header or pixels were not one whole frame of the pattern, or
-//            whose bars were not where the frame's number puts them (a stale frame)
+//   bad      frames whose header or pixels were not one whole frame of the pattern, whose
+//            number did not rise, or whose bars were not where the frame's number puts
+//            them (a stale frame)
 //   retries  copies the reader threw away because the writer overwrote them meanwhile
 //   latency  from the frame's timestamp (complete in the slot) to the copy being checked
 // Exit status 0 when at least one frame was read and none was bad.
 
-#include "capture/bar_recognition.h"
-#include "capture/colour_bars.h"
+#include "app/frame_checker.h"
 #include "capture/steady_clock.h"
-#include "host/ring/packed_bgr.h"
 #include "host/ring/video_ring_buffer_reader.h"
 
 #include <algorithm>
@@ -55,9 +54,10 @@ int main(int argc, char** argv)
     std::fflush(stdout);
     const auto end = Clock::now() + seconds;
 
+    FrameChecker checker(FrameChecker::Expect::OneTestPatternRun);
     long frames = 0, misses = 0, bad = 0;
-    std::uint64_t previous = 0, firstNumber = 0;
-    std::uint32_t firstOffset = 0, width = 0, height = 0;
+    std::uint64_t previous = 0;
+    std::uint32_t width = 0, height = 0;
     std::vector<double> latencies;
     latencies.reserve(1 << 14);
     FrameSlot header;
@@ -66,15 +66,7 @@ int main(int argc, char** argv)
         if (reader.waitForFrame(std::chrono::milliseconds(200)) != VideoRingBufferReader::WaitResult::Frame
             || reader.readLatest(header, pixels) != VideoRingBufferReader::ReadResult::Frame)
             continue;
-        const auto offset = isPackedBgr(header, pixels.size()) ? findBarOffset(pixels.data(), header.width, header.height) : std::nullopt;
-        bool sound = offset.has_value() && header.frameNumber > previous;
-        if (sound && firstNumber == 0) {
-            firstNumber = header.frameNumber;
-            firstOffset = *offset;
-        } else if (sound) {
-            // Every frame moves the bars two columns on: the pixels belong to this header.
-            sound = *offset == barOffsetAfter(firstOffset, header.frameNumber - firstNumber, header.width);
-        }
+        const bool sound = !checker.check(header, pixels);
         latencies.push_back(double(steadyNowNs() - header.timestampNs) / 1e6);
         if (previous != 0 && header.frameNumber > previous + 1)
             misses += long(header.frameNumber - previous - 1);
