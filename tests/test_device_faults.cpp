@@ -2,10 +2,8 @@
 // only ever receives complete frames of the right size, the panel stays responsive and
 // truthful, and every failure ends in one clear log line instead of a crash.
 
-#include "helpers/fake_video_capture.h"
 #include "helpers/log_capture.h"
-#include "helpers/panel_driver.h"
-#include "helpers/plugin_fixture.h"
+#include "helpers/panel_session.h"
 #include "helpers/plugin_probe.h"
 #include "helpers/stall_meter.h"
 #include "host/ring/video_ring_buffer_reader.h"
@@ -21,7 +19,7 @@ using testing::PanelDriver;
 
 namespace {
 
-const QString kCam = QStringLiteral("0: Fake Cam");
+const QString& kCam = testing::kFakeCam;
 
 QString line(const char* level, const QString& message)
 {
@@ -31,32 +29,14 @@ QString line(const char* level, const QString& message)
 // The panel's user-interface thread may not go without its event loop for longer than this.
 constexpr double kMaxStallMs = 50.0;
 
-// A fake camera chosen in a panel, on a ring and settings file of their own.
-struct CameraSession {
-    testing::PluginEnvironment env{"devfault"};
-    testing::FakeDevicePlugin plugin;
-    QWidget* panel = nullptr;
-    PanelDriver ui{nullptr};
-
-    explicit CameraSession(const char* resolution = "160x120")
+// The fake camera chosen in a panel that is up.
+struct CameraSession : testing::PanelSession {
+    CameraSession() : PanelSession("devfault", 160, 120, 200)
     {
-        plugin.extraDevices = {kCam};
-        plugin.device->width = 160;
-        plugin.device->height = 120;
-        plugin.device->framesPerSecond = 200;
         // A size the panel does not offer stays the plug-in's own: small frames, quick checks.
-        env.store(QStringLiteral("captureResolution"), QString::fromLatin1(resolution));
+        env.store(QStringLiteral("captureResolution"), QStringLiteral("160x120"));
         env.store(QStringLiteral("videoSource"), kCam);
-        plugin.setSettingsManager(env.settings.get());
-        plugin.initialize();
-        panel = plugin.createWidget();
-        ui.panel = panel;
-        panel->show();
-    }
-    ~CameraSession()
-    {
-        plugin.shutdown();
-        delete panel;
+        start();
     }
 };
 
@@ -173,15 +153,14 @@ private slots:
         // takes, open or not) and refreshes the list...
         testing::runEventLoopFor(300);
         meter.excluding([&] { QVERIFY(s.ui.choose(s.ui.frameRates(), 120)); });
-        QTest::mouseClick(s.ui.panel->findChild<QToolButton*>(), Qt::LeftButton);
+        QTest::mouseClick(s.ui.refresh(), Qt::LeftButton);
         s.plugin.retranslate();
         // ...the host closes the panel and opens it again (building it costs the same at any
         // time): the new one shows the start under way and offers no second one...
         testing::runEventLoopFor(300);
         meter.excluding([&] {
             delete s.panel;
-            s.panel = s.plugin.createWidget();
-            s.ui.panel = s.panel;
+            s.usePanel(s.plugin.createWidget());
             s.panel->show();
         });
         QCOMPARE(s.ui.button()->text(), QStringLiteral("Starting..."));

@@ -3,9 +3,8 @@
 
 #include "capture/steady_clock.h"
 #include "capture/write_rate.h"
-#include "helpers/fake_video_capture.h"
 #include "helpers/log_capture.h"
-#include "helpers/panel_driver.h"
+#include "helpers/panel_session.h"
 #include "helpers/plugin_fixture.h"
 #include "helpers/plugin_probe.h"
 #include "host/ring/video_ring_buffer_reader.h"
@@ -27,43 +26,15 @@ using testing::PanelDriver;
 namespace {
 
 const QString kTest = QStringLiteral("-1: Video Test");
-const QString kCam = QStringLiteral("0: Fake Cam");
+const QString& kCam = testing::kFakeCam;
 
 QString line(const char* level, const QString& message)
 {
     return QLatin1String(level) + QLatin1String(" Korvane: ") + message;
 }
 
-// A fake-device plug-in with its panel, on a settings file and ring of its own.
-struct Session {
-    testing::PluginEnvironment env;
-    testing::FakeDevicePlugin plugin;
-    QWidget* panel = nullptr;
-    PanelDriver ui{nullptr};
-
-    Session()
-    {
-        plugin.extraDevices = {kCam};
-        plugin.device->openable = {0};
-        plugin.device->width = 640;
-        plugin.device->height = 480;
-        plugin.device->framesPerSecond = 120;
-        plugin.setSettingsManager(env.settings.get());
-    }
-    void start(bool withPanel = true)
-    {
-        plugin.initialize();
-        if (withPanel) {
-            panel = plugin.createWidget();
-            ui.panel = panel;
-            panel->show();
-        }
-    }
-    ~Session()
-    {
-        plugin.shutdown();
-        delete panel;
-    }
+struct Session : testing::PanelSession {
+    Session() : PanelSession("plugin", 640, 480, 120) {}
 };
 
 } // namespace
@@ -84,7 +55,7 @@ private slots:
         QVERIFY(plugin->initialize());
         QWidget* panel = plugin->createWidget();
         panel->show();
-        const PanelDriver ui{panel};
+        const PanelDriver ui(panel);
         QVERIFY(ui.idle());
         QVERIFY(ui.choose(ui.frameRates(), 120));
         QVERIFY(ui.choose(ui.resolutions(), QStringLiteral("1280x720")));
@@ -341,8 +312,7 @@ private slots:
             s.plugin.initialize();
             QFile::remove(s.env.iniPath);
             QWidget* created = s.plugin.createWidget();
-            s.panel = created;
-            s.ui.panel = created;
+            s.usePanel(created);
             QCOMPARE(s.ui.devices()->currentData().toString(), stored);
             QCOMPARE(QFile::exists(s.env.iniPath), stored == kCam);
             QCOMPARE(s.plugin.createWidget(), created);
@@ -353,8 +323,7 @@ private slots:
     {
         Session s;
         s.env.store(QStringLiteral("captureFrameRate"), 240);
-        s.panel = s.plugin.createWidget();
-        s.ui.panel = s.panel;
+        s.usePanel(s.plugin.createWidget());
         s.plugin.initialize();
         QCOMPARE(Probe::captureFrameRate(s.plugin), 240);
         QCOMPARE(s.ui.frameRates()->currentData().toInt(), 60);
@@ -374,8 +343,7 @@ private slots:
         QMetaObject::invokeMethod(&s.plugin, "onCaptureToggleRequested", Q_ARG(bool, false));
         QTRY_VERIFY(!Probe::running(s.plugin).load());
         // Asked again, the plug-in makes a new panel.
-        s.panel = s.plugin.createWidget();
-        s.ui.panel = s.panel;
+        s.usePanel(s.plugin.createWidget());
         // Made before the start's answer arrived, it shows the start under way until it does.
         QTRY_VERIFY(s.panel && s.ui.idle());
     }
