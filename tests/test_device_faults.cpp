@@ -14,17 +14,13 @@
 using namespace Vardel;
 using namespace std::chrono_literals;
 using Probe = KorvanePluginProbe;
+using testing::korvaneLine;
 using Reader = VideoRingBufferReader;
 using testing::PanelDriver;
 
 namespace {
 
 const QString& kCam = testing::kFakeCam;
-
-QString line(const char* level, const QString& message)
-{
-    return QLatin1String(level) + QLatin1String(" Korvane: ") + message;
-}
 
 // The panel's user-interface thread may not go without its event loop for longer than this.
 constexpr double kMaxStallMs = 50.0;
@@ -110,7 +106,7 @@ private slots:
         s.ui.click();
         QVERIFY(s.ui.idle());
         QTRY_COMPARE(device.releases.load(), 1);
-        QTRY_COMPARE(log.count(line("info", QStringLiteral("Capture stopped"))), 1);
+        QTRY_COMPARE(log.count(korvaneLine("info", QStringLiteral("Capture stopped"))), 1);
 
         // Healthy again, the device delivers into the ring once more.
         device.failGrabsFrom = -1;
@@ -130,13 +126,13 @@ private slots:
         s.plugin.device->openThrows = true;
         s.ui.click();
         QTRY_VERIFY(s.ui.idle());
-        QTRY_COMPARE(log.count(line("error", QStringLiteral("Failed to initialize capture for source: ") + kCam)), 1);
-        QCOMPARE(log.count(line("error", QStringLiteral("Failed to open video source: ") + kCam)), 1);
+        QTRY_COMPARE(log.count(korvaneLine("error", QStringLiteral("Failed to initialize capture for source: ") + kCam)), 1);
+        QCOMPARE(log.count(korvaneLine("error", QStringLiteral("Failed to open video source: ") + kCam)), 1);
         QVERIFY(!Probe::running(s.plugin).load());
         // Held off like any failed open.
         QCOMPARE(Probe::lastFailedSource(s.plugin), kCam);
         s.ui.click();
-        QTRY_COMPARE(log.count(line("error", QStringLiteral("Failed to initialize capture for source: ") + kCam)), 2);
+        QTRY_COMPARE(log.count(korvaneLine("error", QStringLiteral("Failed to initialize capture for source: ") + kCam)), 2);
         QCOMPARE(s.plugin.device->openCalls().size(), 1u);
     }
 
@@ -204,7 +200,7 @@ private slots:
         testing::LogCapture log;
         s.plugin.device->openable = {};
         s.plugin.device->openDelay = 500ms;
-        const QString openFailed = line("error", QStringLiteral("Failed to open video source: ") + kCam);
+        const QString openFailed = korvaneLine("error", QStringLiteral("Failed to open video source: ") + kCam);
         bench::StallMeter meter(2ms);
         meter.start();
 

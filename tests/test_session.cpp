@@ -21,17 +21,13 @@
 using namespace Vardel;
 using namespace std::chrono_literals;
 using Probe = KorvanePluginProbe;
+using testing::korvaneLine;
 using testing::PanelDriver;
 
 namespace {
 
 const QString kTest = QStringLiteral("-1: Video Test");
 const QString& kCam = testing::kFakeCam;
-
-QString line(const char* level, const QString& message)
-{
-    return QLatin1String(level) + QLatin1String(" Korvane: ") + message;
-}
 
 struct Session : testing::PanelSession {
     Session() : PanelSession("plugin", 640, 480, 120) {}
@@ -76,11 +72,11 @@ private slots:
 
         // About two seconds in, the panel shows the measured rate.
         QTRY_VERIFY_WITH_TIMEOUT(std::abs(ui.shownRate() - 120) <= 6, 4000);
-        QCOMPARE(log.count(line("info", QStringLiteral("Video Input Test mode at 1280x720 120fps"))), 1);
+        QCOMPARE(log.count(korvaneLine("info", QStringLiteral("Video Input Test mode at 1280x720 120fps"))), 1);
 
         ui.click();
         QVERIFY(ui.idle());
-        QTRY_COMPARE(log.count(line("info", QStringLiteral("Capture stopped"))), 1);
+        QTRY_COMPARE(log.count(korvaneLine("info", QStringLiteral("Capture stopped"))), 1);
         VideoRingBufferReader reader;
         QVERIFY(reader.attach(env.ringName));
         QVERIFY(!reader.captureActive());
@@ -155,7 +151,7 @@ private slots:
         s.env.store(QStringLiteral("captureFrameRate"), fps);
         s.start(false);
         QMetaObject::invokeMethod(&s.plugin, "onCaptureToggleRequested", Q_ARG(bool, true));
-        QTRY_COMPARE(log.count(line("error", error)), 1);
+        QTRY_COMPARE(log.count(korvaneLine("error", error)), 1);
         QTest::qWait(20);
         QVERIFY(!Probe::running(s.plugin).load());
         QCOMPARE(Probe::videoSource(s.plugin), source);
@@ -171,10 +167,10 @@ private slots:
         QVERIFY(Probe::testMode(s.plugin));
         QCOMPARE(Probe::videoSource(s.plugin), kTest);
         QMetaObject::invokeMethod(&s.plugin, "onCaptureToggleRequested", Q_ARG(bool, false));
-        QTRY_COMPARE(log.count(line("info", QStringLiteral("Capture stopped"))), 1);
+        QTRY_COMPARE(log.count(korvaneLine("info", QStringLiteral("Capture stopped"))), 1);
         // A stop with nothing running still reports itself.
         QMetaObject::invokeMethod(&s.plugin, "onCaptureToggleRequested", Q_ARG(bool, false));
-        QTRY_COMPARE(log.count(line("info", QStringLiteral("Capture stopped"))), 2);
+        QTRY_COMPARE(log.count(korvaneLine("info", QStringLiteral("Capture stopped"))), 2);
     }
 
     void aSourceChangeRestartsARunningSession()
