@@ -47,8 +47,8 @@ void RingMonitor::run()
                         {[this](const FrameSlot& header, std::vector<std::uint8_t>& pixels) { keep(header, pixels); },
                          [](const QString&) {}, [this](const RingStats& stats) { emit secondElapsed(stats); }});
     while (!stopping_) {
-        // The ring appears when the plug-in initialises, and again when a new writer
-        // takes over: keep looking.
+        // The ring appears when the plug-in initialises, and may come back after its
+        // writer went: keep looking.
         if (reader.attach(ringName_)) {
             if (reading.readWhile([this] { return !stopping_; }, 50ms) == RingReading::End::WriterGone)
                 reader.detach();
