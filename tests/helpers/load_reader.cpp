@@ -1,21 +1,20 @@
 // A reader process for the load test: reads the test pattern from a ring for a while and
 // checks every frame it gets, then prints its figures on one line.
 //   load_reader NAME SECONDS
-// Output: "attached" once it is, then SECONDS later one line:
+// Output: "attached" once it is, then SECONDS later (sooner if the writer goes) one line:
 //   frames= misses= bad= retries= p50_ms= p99_ms= max_ms= size=WxH
 //   misses   frames published while this reader was busy and never read by it
-//   bad      frames whose header or pixels were not one whole frame of the pattern, whose
-//            number did not rise, or whose bars were not where the frame's number puts
-//            them (a stale frame)
+//   bad      reads refused, and frames whose header or pixels were not one whole frame of
+//            the pattern, whose number did not rise, or whose bars were not where the
+//            frame's number puts them (a stale frame)
 //   retries  copies the reader threw away because the writer overwrote them meanwhile
 //   latency  from the frame's timestamp (complete in the slot) to the copy being checked
 // Exit status 0 when at least one frame was read and none was bad.
 
-#include "app/frame_checker.h"
+#include "app/ring_reading.h"
 #include "capture/steady_clock.h"
 #include "host/ring/video_ring_buffer_reader.h"
 
-#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -24,18 +23,6 @@
 
 using namespace Vardel;
 using Clock = std::chrono::steady_clock;
-
-namespace {
-
-double percentile(std::vector<double> sorted, double p)
-{
-    if (sorted.empty())
-        return 0.0;
-    std::sort(sorted.begin(), sorted.end());
-    return sorted[std::min(sorted.size() - 1, std::size_t(p * double(sorted.size())))];
-}
-
-} // namespace
 
 int main(int argc, char** argv)
 {
@@ -54,30 +41,22 @@ int main(int argc, char** argv)
     std::fflush(stdout);
     const auto end = Clock::now() + seconds;
 
-    FrameChecker checker(FrameChecker::Expect::OneTestPatternRun);
-    long frames = 0, misses = 0, bad = 0;
-    std::uint64_t previous = 0;
+    // The whole run's latencies, each taken once its frame is checked.
+    StatsAccumulator run;
     std::uint32_t width = 0, height = 0;
-    std::vector<double> latencies;
-    latencies.reserve(1 << 14);
-    FrameSlot header;
-    std::vector<std::uint8_t> pixels;
-    while (Clock::now() < end) {
-        if (reader.waitForFrame(std::chrono::milliseconds(200)) != VideoRingBufferReader::WaitResult::Frame
-            || reader.readLatest(header, pixels) != VideoRingBufferReader::ReadResult::Frame)
-            continue;
-        const bool sound = !checker.check(header, pixels);
-        latencies.push_back(double(steadyNowNs() - header.timestampNs) / 1e6);
-        if (previous != 0 && header.frameNumber > previous + 1)
-            misses += long(header.frameNumber - previous - 1);
-        previous = std::max(previous, header.frameNumber);
-        ++frames;
-        bad += sound ? 0 : 1;
-        width = header.width;
-        height = header.height;
-    }
-    std::printf("frames=%ld misses=%ld bad=%ld retries=%llu p50_ms=%.2f p99_ms=%.2f max_ms=%.2f size=%ux%u\n", frames,
-                misses, bad, static_cast<unsigned long long>(reader.tornReads()), percentile(latencies, 0.50),
-                percentile(latencies, 0.99), percentile(latencies, 1.0), width, height);
+    RingReading reading(reader, FrameChecker(FrameChecker::Expect::OneTestPatternRun),
+                        {[&](const FrameSlot& header, std::vector<std::uint8_t>&) {
+                             run.frame(double(steadyNowNs() - header.timestampNs) / 1e6);
+                             width = header.width;
+                             height = header.height;
+                         },
+                         [](const QString&) {}, [](const RingStats&) {}});
+    reading.readWhile([&] { return Clock::now() < end; }, std::chrono::milliseconds(200));
+    const auto [frames, misses, retries, bad] = reading.totals();
+    const RingStats latency = run.summarise(0);
+    std::printf("frames=%llu misses=%llu bad=%llu retries=%llu p50_ms=%.2f p99_ms=%.2f max_ms=%.2f size=%ux%u\n",
+                static_cast<unsigned long long>(frames), static_cast<unsigned long long>(misses),
+                static_cast<unsigned long long>(bad), static_cast<unsigned long long>(retries), latency.latencyP50Ms,
+                latency.latencyP99Ms, latency.latencyMaxMs, width, height);
     return frames > 0 && bad == 0 ? 0 : 1;
 }
