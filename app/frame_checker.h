@@ -14,7 +14,13 @@ namespace Vardel {
 
 class FrameChecker {
 public:
-    explicit FrameChecker(bool expectTestPattern) : expectTestPattern_(expectTestPattern) {}
+    enum class Expect {
+        PackedFrames,      // a packed BGR frame that its header describes
+        TestPattern,       // ...showing the colour bars; a new capture run may restart them
+        OneTestPatternRun, // ...from a single run: frame numbers only rise, the bars never restart
+    };
+
+    explicit FrameChecker(Expect expect) : expect_(expect) {}
 
     // Why the frame is unsound, or nothing: a header that disagrees with itself, and with
     // the test pattern expected, bars that are wrong or that did not move the way the
@@ -22,7 +28,7 @@ public:
     std::optional<QString> check(const FrameSlot& header, const std::vector<std::uint8_t>& pixels);
 
 private:
-    bool expectTestPattern_;
+    Expect expect_;
     std::uint64_t lastFrame_ = 0;
     std::uint32_t lastOffset_ = 0;
     std::uint32_t lastWidth_ = 0;

@@ -4,6 +4,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QToolButton>
 #include <QWidget>
 
 namespace Vardel {
@@ -13,6 +14,7 @@ PanelControls::PanelControls(QWidget* panel)
     if (!panel)
         return;
     button_ = panel->findChild<QPushButton*>();
+    refresh_ = panel->findChild<QToolButton*>();
     if (button_ && button_->parentWidget())
         rateLabel_ = button_->parentWidget()->findChild<QLabel*>();
     for (QComboBox* box : panel->findChildren<QComboBox*>()) {

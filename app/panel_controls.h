@@ -9,6 +9,7 @@
 class QComboBox;
 class QLabel;
 class QPushButton;
+class QToolButton;
 class QWidget;
 
 namespace Vardel {
@@ -22,6 +23,8 @@ public:
     QComboBox* devices() const { return devices_; }
     QComboBox* frameRates() const { return frameRates_; }
     QComboBox* resolutions() const { return resolutions_; }
+    QToolButton* refresh() const { return refresh_; }
+    QLabel* rateLabel() const { return rateLabel_; }
 
     // Selects the entry carrying value, as a user would; false when there is none.
     static bool choose(QComboBox* box, const QVariant& value);
@@ -35,6 +38,7 @@ private:
     QComboBox* devices_ = nullptr;
     QComboBox* frameRates_ = nullptr;
     QComboBox* resolutions_ = nullptr;
+    QToolButton* refresh_ = nullptr;
     QLabel* rateLabel_ = nullptr;
 };
 

@@ -2,10 +2,9 @@
 
 #include "app/ring_monitor.h"
 #include "app/snapshot.h"
+#include "capture/steady_clock.h"
 
 #include <QPainter>
-
-#include <chrono>
 
 namespace Vardel {
 
@@ -31,10 +30,7 @@ void PreviewWidget::paintEvent(QPaintEvent*)
     area.moveCenter(rect().center());
     painter.setRenderHint(QPainter::SmoothPixmapTransform, false);
     painter.drawImage(area, image);
-    const auto now = std::chrono::duration_cast<std::chrono::nanoseconds>(
-                         std::chrono::steady_clock::now().time_since_epoch())
-                         .count();
-    displayLatencyMs_ = double(now - header_.timestampNs) / 1e6;
+    displayLatencyMs_ = double(steadyNowNs() - header_.timestampNs) / 1e6;
 }
 
 } // namespace Vardel

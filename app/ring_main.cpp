@@ -2,11 +2,10 @@
 // it reads each second, checking every frame.
 //   vardel-ring [NAME] [--seconds N] [--wait N] [--snapshot FILE] [--expect-test-pattern]
 
-#include "app/frame_stats.h"
-#include "app/frame_checker.h"
+#include "app/ring_reading.h"
 #include "app/snapshot.h"
-#include "host/shared_memory_manager.h"
 #include "host/ring/video_ring_buffer_reader.h"
+#include "host/shared_memory_manager.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -14,18 +13,9 @@
 
 #include <chrono>
 #include <cstdio>
-#include <thread>
 
 using namespace Vardel;
 using namespace std::chrono_literals;
-
-namespace {
-std::int64_t nowNs()
-{
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
-} // namespace
 
 int main(int argc, char** argv)
 {
@@ -62,73 +52,41 @@ int main(int argc, char** argv)
         : parser.positionalArguments().first().toStdString();
 
     VideoRingBufferReader reader;
-    const auto attachDeadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(waitFor);
-    while (!reader.attach(name)) {
-        if (std::chrono::steady_clock::now() >= attachDeadline) {
-            std::fprintf(stderr, "vardel-ring: %s\n", reader.lastError().c_str());
-            return 3;
-        }
-        std::this_thread::sleep_for(50ms);
+    const auto attachDeadline = std::chrono::steady_clock::now()
+        + std::chrono::duration_cast<std::chrono::steady_clock::duration>(std::chrono::duration<double>(waitFor));
+    if (!reader.attachBy(name, attachDeadline)) {
+        std::fprintf(stderr, "vardel-ring: %s\n", reader.lastError().c_str());
+        return 3;
     }
     std::printf("attached to %s: %u slots of %llu bytes\n", name.c_str(), reader.slotCount(),
                 static_cast<unsigned long long>(reader.slotBytes()));
 
-    FrameChecker checker(parser.isSet(pattern));
-    StatsAccumulator second;
-    std::uint64_t frames = 0, skipped = 0, torn = 0, bad = 0, lastFrame = 0, tornSeen = 0;
-    FrameSlot header, lastHeader;
-    std::vector<std::uint8_t> pixels, lastPixels;
-    bool writerGone = false;
-    const auto start = std::chrono::steady_clock::now();
-    auto secondStart = start;
+    FrameSlot lastHeader;
+    std::vector<std::uint8_t> lastPixels;
     int secondNumber = 0;
-    while (std::chrono::steady_clock::now() - start < std::chrono::duration<double>(duration)) {
-        const auto waited = reader.waitForFrame(100ms);
-        if (waited == VideoRingBufferReader::WaitResult::WriterGone) {
-            std::printf("writer gone: the ring was removed or its writer died\n");
-            writerGone = true;
-            break;
-        }
-        if (waited == VideoRingBufferReader::WaitResult::Frame) {
-            const auto result = reader.readLatest(header, pixels);
-            if (result == VideoRingBufferReader::ReadResult::Invalid) {
-                std::printf("refused: %s\n", reader.lastError().c_str());
-                ++bad;
-                second.bad();
-            } else if (result == VideoRingBufferReader::ReadResult::Frame) {
-                second.frame(double(nowNs() - header.timestampNs) / 1e6);
-                ++frames;
-                if (lastFrame != 0 && header.frameNumber > lastFrame + 1) {
-                    skipped += header.frameNumber - lastFrame - 1;
-                    second.skipped(header.frameNumber - lastFrame - 1);
-                }
-                lastFrame = header.frameNumber;
-                if (const auto problem = checker.check(header, pixels)) {
-                    std::printf("bad frame: %s\n", qPrintable(*problem));
-                    ++bad;
-                    second.bad();
-                }
-                lastHeader = header;
-                lastPixels.swap(pixels);
-            }
-        }
-        const auto now = std::chrono::steady_clock::now();
-        if (now - secondStart >= 1s) {
-            second.torn(reader.tornReads() - tornSeen);
-            torn += reader.tornReads() - tornSeen;
-            tornSeen = reader.tornReads();
-            const RingStats s = second.summarise(std::chrono::duration<double>(now - secondStart).count());
-            secondStart = now;
-            std::printf("[%3ds] %llu frames (%.1f fps) | latency p50 %.2f ms p99 %.2f ms max %.2f ms | skipped %llu | "
-                        "torn %llu | bad %llu%s\n",
-                        ++secondNumber, static_cast<unsigned long long>(s.framesRead), double(s.framesRead) / s.seconds,
-                        s.latencyP50Ms, s.latencyP99Ms, s.latencyMaxMs, static_cast<unsigned long long>(s.skipped),
-                        static_cast<unsigned long long>(s.torn), static_cast<unsigned long long>(s.bad),
-                        reader.captureActive() ? "" : " | ring idle");
-            std::fflush(stdout);
-        }
-    }
-    torn += reader.tornReads() - tornSeen;
+    RingReading reading(
+        reader, FrameChecker(parser.isSet(pattern) ? FrameChecker::Expect::TestPattern : FrameChecker::Expect::PackedFrames),
+        {[&](const FrameSlot& header, std::vector<std::uint8_t>& pixels) {
+             lastHeader = header;
+             lastPixels.swap(pixels);
+         },
+         [](const QString& problem) { std::printf("%s\n", qPrintable(problem)); },
+         [&](const RingStats& s) {
+             std::printf("[%3ds] %llu frames (%.1f fps) | latency p50 %.2f ms p99 %.2f ms max %.2f ms | skipped %llu | "
+                         "torn %llu | bad %llu%s\n",
+                         ++secondNumber, static_cast<unsigned long long>(s.framesRead), double(s.framesRead) / s.seconds,
+                         s.latencyP50Ms, s.latencyP99Ms, s.latencyMaxMs, static_cast<unsigned long long>(s.skipped),
+                         static_cast<unsigned long long>(s.torn), static_cast<unsigned long long>(s.bad),
+                         s.captureActive ? "" : " | ring idle");
+             std::fflush(stdout);
+         }});
+    const auto start = std::chrono::steady_clock::now();
+    const bool writerGone = reading.readWhile([&] {
+        return std::chrono::steady_clock::now() - start < std::chrono::duration<double>(duration);
+    }, 100ms) == RingReading::End::WriterGone;
+    if (writerGone)
+        std::printf("writer gone: the ring was removed or its writer died\n");
+    const auto [frames, skipped, torn, bad] = reading.totals();
     if (!parser.value(snapshot).isEmpty() && frames > 0) {
         if (!saveSnapshot(parser.value(snapshot), lastHeader, lastPixels)) {
             std::fprintf(stderr, "vardel-ring: cannot write %s\n", qPrintable(parser.value(snapshot)));

@@ -1,18 +1,11 @@
 #include "app/ring_monitor.h"
 
+#include "app/ring_reading.h"
 #include "host/ring/video_ring_buffer_reader.h"
 
 #include <chrono>
 
 namespace Vardel {
-
-namespace {
-std::int64_t nowNs()
-{
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
-} // namespace
 
 RingMonitor::RingMonitor(std::string ringName, QObject* parent) : QObject(parent), ringName_(std::move(ringName))
 {
@@ -50,59 +43,34 @@ void RingMonitor::run()
 {
     using namespace std::chrono_literals;
     VideoRingBufferReader reader;
-    StatsAccumulator stats;
-    FrameSlot header;
-    std::vector<std::uint8_t> pixels;
-    std::uint64_t lastFrame = 0, tornSeen = 0;
-    auto intervalStart = std::chrono::steady_clock::now();
-
+    RingReading reading(reader, FrameChecker(FrameChecker::Expect::PackedFrames),
+                        {[this](const FrameSlot& header, std::vector<std::uint8_t>& pixels) { keep(header, pixels); },
+                         [](const QString&) {}, [this](const RingStats& stats) { emit secondElapsed(stats); }});
     while (!stopping_) {
-        if (!reader.isAttached()) {
-            // The ring appears when the plug-in initialises; keep looking.
-            if (!reader.attach(ringName_)) {
-                std::this_thread::sleep_for(100ms);
-            } else {
-                lastFrame = 0;
-                tornSeen = 0;
-            }
-        } else {
-            switch (reader.waitForFrame(50ms)) {
-            case VideoRingBufferReader::WaitResult::WriterGone:
+        // The ring appears when the plug-in initialises, and may come back after its
+        // writer went: keep looking.
+        if (reader.attach(ringName_)) {
+            if (reading.readWhile([this] { return !stopping_; }, 50ms) == RingReading::End::WriterGone)
                 reader.detach();
-                break;
-            case VideoRingBufferReader::WaitResult::Timeout:
-                break;
-            case VideoRingBufferReader::WaitResult::Frame:
-                if (reader.readLatest(header, pixels) == VideoRingBufferReader::ReadResult::Frame) {
-                    stats.frame(double(nowNs() - header.timestampNs) / 1e6);
-                    if (lastFrame != 0 && header.frameNumber > lastFrame + 1)
-                        stats.skipped(header.frameNumber - lastFrame - 1);
-                    lastFrame = header.frameNumber;
-                    total_.fetch_add(1, std::memory_order_relaxed);
-                    {
-                        std::lock_guard lock(frameMutex_);
-                        latestHeader_ = header;
-                        latestPixels_.swap(pixels);
-                        haveFrame_ = true;
-                    }
-                    if (!arrivalPending_.exchange(true))
-                        QMetaObject::invokeMethod(
-                            this, [this] { arrivalPending_ = false; emit frameArrived(); }, Qt::QueuedConnection);
-                }
-                break;
-            }
+        } else {
+            std::this_thread::sleep_for(100ms);
         }
-        const auto now = std::chrono::steady_clock::now();
-        if (now - intervalStart >= 1s) {
-            stats.torn(reader.tornReads() - tornSeen);
-            tornSeen = reader.tornReads();
-            RingStats figures = stats.summarise(std::chrono::duration<double>(now - intervalStart).count());
-            figures.attached = reader.isAttached();
-            figures.captureActive = reader.captureActive();
-            intervalStart = now;
-            emit secondElapsed(figures);
-        }
+        reading.tick();
     }
+}
+
+void RingMonitor::keep(const FrameSlot& header, std::vector<std::uint8_t>& pixels)
+{
+    total_.fetch_add(1, std::memory_order_relaxed);
+    {
+        std::lock_guard lock(frameMutex_);
+        latestHeader_ = header;
+        latestPixels_.swap(pixels);
+        haveFrame_ = true;
+    }
+    if (!arrivalPending_.exchange(true))
+        QMetaObject::invokeMethod(
+            this, [this] { arrivalPending_ = false; emit frameArrived(); }, Qt::QueuedConnection);
 }
 
 } // namespace Vardel

@@ -35,6 +35,8 @@ signals:
 
 private:
     void run();
+    // The newest frame read, for display and snapshots (on the reading thread).
+    void keep(const FrameSlot& header, std::vector<std::uint8_t>& pixels);
 
     std::string ringName_;
     std::thread thread_;

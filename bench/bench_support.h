@@ -1,7 +1,11 @@
 #pragma once
 
-// Small pieces the benchmark programs share: timing, CPU time, spreads, figures as text
-// and JSON, and the command line.
+// Small pieces the benchmark programs share: their ring, timing, CPU time, spreads,
+// figures as text and JSON, and the command line.
+
+#include "helpers/unique_names.h"
+#include "host/logging_service.h"
+#include "host/shared_memory_manager.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -15,11 +19,22 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 #include <sys/resource.h>
 #include <utility>
 #include <vector>
 
 namespace Vardel::bench {
+
+// The ring the benchmark's plug-in will write: a name of its own, set before the plug-in
+// connects. The plug-in's log stays off standard error, between the figures.
+inline std::string useOwnRing(const char* what)
+{
+    LoggingService::instance()->setEchoToStandardError(false);
+    const std::string name = testing::uniqueRingName(what);
+    SharedMemoryManager::instance().setVideoRingBufferName(QString::fromStdString(name));
+    return name;
+}
 
 inline double secondsSince(std::chrono::steady_clock::time_point start)
 {
@@ -82,6 +97,9 @@ struct Options {
     long frames = 0;
     std::vector<std::pair<std::uint32_t, std::uint32_t>> sizes;
 
+    // The run's own fields in the JSON figures.
+    QJsonObject json() const { return {{QStringLiteral("seconds"), seconds}, {QStringLiteral("repeat"), repeat}}; }
+
     static Options parse(int argc, char** argv, double defaultSeconds,
                          std::vector<std::pair<std::uint32_t, std::uint32_t>> defaultSizes, long defaultFrames = 0)
     {
@@ -141,5 +159,22 @@ inline void writeJson(const QString& file, const QJsonObject& figures)
     else
         std::fprintf(stderr, "cannot write %s\n", qPrintable(file));
 }
+
+// The figures for --json FILE: one object per row of the program's table, under one key.
+class JsonRows {
+public:
+    explicit JsonRows(QString key) : key_(std::move(key)) {}
+    void add(const QJsonObject& row) { rows_.append(row); }
+    // Writes the rows, beside the given fields, when a file was asked for.
+    void write(const QString& file, QJsonObject fields = {}) const
+    {
+        fields.insert(key_, rows_);
+        writeJson(file, fields);
+    }
+
+private:
+    QString key_;
+    QJsonArray rows_;
+};
 
 } // namespace Vardel::bench

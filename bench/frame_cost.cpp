@@ -78,7 +78,7 @@ int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
     const auto options = bench::Options::parse(argc, argv, 0, {{2560u, 1440u}, {1920u, 1080u}}, 240);
-    QJsonArray results;
+    bench::JsonRows results(QStringLiteral("frameCost"));
     for (const auto& [width, height] : options.sizes) {
         const QString size = bench::sizeText(width, height);
         TestPatternPainter painter(width, height);
@@ -114,7 +114,7 @@ int main(int argc, char** argv)
                 std::printf("  %-8s %-7s %22s %22s\n", qPrintable(QStringLiteral("%1 ms").arg(double(pauseNs) / 1e6)),
                             pauseNs == 0 ? "-" : asleep ? "asleep" : "busy", qPrintable(text(painted)),
                             qPrintable(text(plain)));
-                results.append(QJsonObject{{QStringLiteral("size"), size},
+                results.add(QJsonObject{{QStringLiteral("size"), size},
                                            {QStringLiteral("pauseMs"), double(pauseNs) / 1e6},
                                            {QStringLiteral("asleep"), asleep},
                                            {QStringLiteral("painterP50Micros"), bench::percentile(painted, 50)},
@@ -139,13 +139,13 @@ int main(int argc, char** argv)
             std::printf("  fresh ring, %-24s first frame per slot %.2f ms median (max %.2f), the next round %.2f ms\n",
                         waited ? "drawn 1 s after connect:" : "drawn at once:", bench::percentile(first, 50),
                         bench::percentile(first, 100), bench::percentile(second, 50));
-            results.append(QJsonObject{{QStringLiteral("size"), size},
+            results.add(QJsonObject{{QStringLiteral("size"), size},
                                        {QStringLiteral("freshRingWaitedSecond"), waited},
                                        {QStringLiteral("firstFramePerSlotMs"), bench::percentile(first, 50)},
                                        {QStringLiteral("nextRoundMs"), bench::percentile(second, 50)}});
         }
         std::fflush(stdout);
     }
-    bench::writeJson(options.jsonFile, {{QStringLiteral("frameCost"), results}});
+    results.write(options.jsonFile);
     return 0;
 }

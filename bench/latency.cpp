@@ -10,9 +10,6 @@
 
 #include "bench_support.h"
 #include "helpers/plugin_probe.h"
-#include "helpers/unique_names.h"
-#include "host/logging_service.h"
-#include "host/shared_memory_manager.h"
 
 #include <QCoreApplication>
 #include <QProcess>
@@ -39,8 +36,7 @@ struct Run {
 Run runOnce(std::uint32_t width, std::uint32_t height, long frames)
 {
     Run run;
-    const std::string ringName = testing::uniqueRingName("latency");
-    SharedMemoryManager::instance().setVideoRingBufferName(QString::fromStdString(ringName));
+    const std::string ringName = bench::useOwnRing("latency");
     KorvanePlugin plugin;
     plugin.initialize();
 
@@ -90,9 +86,8 @@ int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
     const auto options = bench::Options::parse(argc, argv, 0, {{320u, 240u}, {1920u, 1080u}}, 10'000);
-    LoggingService::instance()->setEchoToStandardError(false);
 
-    QJsonArray results;
+    bench::JsonRows results(QStringLiteral("latency"));
     std::printf("%-10s %5s %7s %26s %26s %7s %5s\n", "size", "fps", "frames", "woken p50/p99/max us", "checked p50/p99/max us",
                 "unsound", "torn");
     int status = 0;
@@ -113,7 +108,7 @@ int main(int argc, char** argv)
                         qPrintable(text(run.wakeMicros)), qPrintable(text(run.checkedMicros)), run.unsound, run.torn,
                         run.ok ? "" : "  (reader failed)");
             std::fflush(stdout);
-            results.append(QJsonObject{{QStringLiteral("size"), size},
+            results.add(QJsonObject{{QStringLiteral("size"), size},
                                        {QStringLiteral("framesPerSecond"), framesPerSecond(width, height)},
                                        {QStringLiteral("frames"), qint64(run.wakeMicros.size())},
                                        {QStringLiteral("wokenMicros"), distribution(run.wakeMicros)},
@@ -122,6 +117,6 @@ int main(int argc, char** argv)
                                        {QStringLiteral("torn"), qint64(run.torn)}});
         }
     }
-    bench::writeJson(options.jsonFile, {{QStringLiteral("latency"), results}});
+    results.write(options.jsonFile);
     return status;
 }

@@ -6,8 +6,10 @@
 // per frame read: frame number, its timestamp, the steady clock when the wait returned
 // and when the check was done, and 1 or 0 for a sound frame.
 
+#include "capture/bar_recognition.h"
+#include "capture/colour_bars.h"
 #include "capture/steady_clock.h"
-#include "capture/test_pattern.h"
+#include "host/ring/packed_bgr.h"
 #include "host/ring/video_ring_buffer_reader.h"
 
 #include <chrono>
@@ -32,12 +34,10 @@ struct Sample {
 // Frame k of a fresh ring is frame n = k - 1 of the pattern.
 bool sound(const FrameSlot& header, const std::vector<std::uint8_t>& pixels)
 {
-    if (header.channels != 3 || header.pixelFormat != PixelFormatBgr24 || header.stride != header.width * 3
-        || header.dataSize != header.stride * header.height || pixels.size() != header.dataSize || header.width < 8)
+    if (!isPackedBgr(header, pixels.size()))
         return false;
-    const std::uint32_t period = header.width / 8 * 8;
     const auto offset = findBarOffset(pixels.data(), header.width, header.height);
-    return offset && *offset == (2u * std::uint32_t(header.frameNumber - 1)) % period;
+    return offset && *offset == barOffsetAfter(0, header.frameNumber - 1, header.width);
 }
 
 } // namespace
@@ -53,12 +53,9 @@ int main(int argc, char** argv)
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(std::atol(argv[3]));
 
     VideoRingBufferReader reader;
-    while (!reader.attach(name)) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            std::fprintf(stderr, "latency_reader: %s\n", reader.lastError().c_str());
-            return 2;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    if (!reader.attachBy(name, deadline)) {
+        std::fprintf(stderr, "latency_reader: %s\n", reader.lastError().c_str());
+        return 2;
     }
     // Let the reader's pages be warmed before the first frame is timed.
     std::this_thread::sleep_for(std::chrono::milliseconds(500));

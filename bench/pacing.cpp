@@ -10,10 +10,7 @@
 
 #include "bench_support.h"
 #include "helpers/plugin_probe.h"
-#include "helpers/unique_names.h"
-#include "host/logging_service.h"
-#include "host/shared_memory_manager.h"
-#include "ring_tap.h"
+#include "warm_plugin.h"
 
 #include <QCoreApplication>
 
@@ -85,28 +82,17 @@ int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
     const auto options = bench::Options::parse(argc, argv, 5.0, {{1920u, 1080u}, {2560u, 1440u}});
-    LoggingService::instance()->setEchoToStandardError(false);
-    const std::string ringName = testing::uniqueRingName("pacing");
-    SharedMemoryManager::instance().setVideoRingBufferName(QString::fromStdString(ringName));
+    const std::string ringName = bench::useOwnRing("pacing");
 
-    QJsonArray results;
+    bench::JsonRows results(QStringLiteral("pacing"));
     std::printf("%-10s %5s %20s %16s %20s %20s %20s %9s\n", "size", "fps", "achieved frames/s", "rate error %",
                 "lateness p50 us", "p99 us", "max us", "restarts");
     for (const auto& [width, height] : options.sizes) {
-        KorvanePlugin plugin;
-        plugin.initialize();
-        // The ring builds its pages' translations for a fraction of a second after connect.
-        std::this_thread::sleep_for(std::chrono::seconds(1));
-        bench::RingTap tap;
-        std::string error;
-        if (!tap.attach(ringName, error)) {
-            std::fprintf(stderr, "cannot read the ring: %s\n", error.c_str());
-            return 1;
-        }
+        bench::WarmPlugin warm(ringName);
         for (const int fps : {30, 60, 120, 240}) {
             bench::Spread rate, rateError, p50, p99, max, restarts;
             for (int r = 0; r < options.repeat; ++r) {
-                const Run run = runPaced(plugin, tap, width, height, fps, options.seconds);
+                const Run run = runPaced(warm.plugin, warm.tap, width, height, fps, options.seconds);
                 rate.add(run.rate);
                 rateError.add((run.rate - fps) / fps * 100.0);
                 p50.add(bench::percentile(run.latenessMicros, 50));
@@ -119,7 +105,7 @@ int main(int argc, char** argv)
                         qPrintable(rateError.text(3)), qPrintable(p50.text(0)), qPrintable(p99.text(0)),
                         qPrintable(max.text(0)), qPrintable(restarts.text(0)));
             std::fflush(stdout);
-            results.append(QJsonObject{{QStringLiteral("size"), size},
+            results.add(QJsonObject{{QStringLiteral("size"), size},
                                        {QStringLiteral("fps"), fps},
                                        {QStringLiteral("achievedFps"), rate.json()},
                                        {QStringLiteral("rateErrorPercent"), rateError.json()},
@@ -129,8 +115,6 @@ int main(int argc, char** argv)
                                        {QStringLiteral("restarts"), restarts.json()}});
         }
     }
-    bench::writeJson(options.jsonFile, {{QStringLiteral("seconds"), options.seconds},
-                                        {QStringLiteral("repeat"), options.repeat},
-                                        {QStringLiteral("pacing"), results}});
+    results.write(options.jsonFile, options.json());
     return 0;
 }

@@ -6,15 +6,12 @@
 // printed beside it.
 
 #include "bench_support.h"
-#include "helpers/plugin_probe.h"
-#include "helpers/unique_names.h"
-#include "host/logging_service.h"
-#include "host/shared_memory_manager.h"
-#include "host/ring/video_ring_buffer_writer.h"
 #include "capture/pacing.h"
 #include "capture/steady_clock.h"
-#include "ring_tap.h"
+#include "helpers/plugin_probe.h"
+#include "host/ring/video_ring_buffer_writer.h"
 #include "thread_cpu.h"
+#include "warm_plugin.h"
 
 #include <QCoreApplication>
 
@@ -133,24 +130,15 @@ int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
     const auto options = bench::Options::parse(argc, argv, 3.0, {{1920u, 1080u}, {2560u, 1440u}});
-    LoggingService::instance()->setEchoToStandardError(false);
-    const std::string ringName = testing::uniqueRingName("bench");
-    SharedMemoryManager::instance().setVideoRingBufferName(QString::fromStdString(ringName));
+    const std::string ringName = bench::useOwnRing("bench");
 
-    QJsonArray sizes;
+    bench::JsonRows sizes(QStringLiteral("pump"));
     std::printf("%-10s %-12s %24s %20s %22s %20s %20s\n", "size", "mode", "frames/s", "GB/s", "frame thread CPU s/s",
                 "CPU us/frame", "process CPU s/s");
     for (const auto& [width, height] : options.sizes) {
-        KorvanePlugin plugin;
-        plugin.initialize();
-        // The ring builds its pages' translations for a fraction of a second after connect.
-        std::this_thread::sleep_for(std::chrono::seconds(1));
-        bench::RingTap tap;
-        std::string error;
-        if (!tap.attach(ringName, error)) {
-            std::fprintf(stderr, "cannot read the ring: %s\n", error.c_str());
-            return 1;
-        }
+        bench::WarmPlugin warm(ringName);
+        KorvanePlugin& plugin = warm.plugin;
+        const bench::RingTap& tap = warm.tap;
         const QString size = bench::sizeText(width, height);
         Figures limit, limit240, unpaced, paced60, paced240;
         // The rate ratio as asked, and the same per CPU second of the drawing thread, which
@@ -178,7 +166,7 @@ int main(int argc, char** argv)
         std::printf("%-10s pump/limit %s; per CPU second %s\n", qPrintable(size), qPrintable(ratio.text(3)),
                     qPrintable(ratioPerCpu.text(3)));
         std::fflush(stdout);
-        sizes.append(QJsonObject{{QStringLiteral("size"), size},
+        sizes.add(QJsonObject{{QStringLiteral("size"), size},
                                  {QStringLiteral("memsetLimit"), limit.json()},
                                  {QStringLiteral("unpaced"), unpaced.json()},
                                  {QStringLiteral("paced60"), paced60.json()},
@@ -187,8 +175,6 @@ int main(int argc, char** argv)
                                  {QStringLiteral("pumpToLimit"), ratio.json()},
                                  {QStringLiteral("pumpToLimitPerCpuSecond"), ratioPerCpu.json()}});
     }
-    bench::writeJson(options.jsonFile, {{QStringLiteral("seconds"), options.seconds},
-                                        {QStringLiteral("repeat"), options.repeat},
-                                        {QStringLiteral("pump"), sizes}});
+    sizes.write(options.jsonFile, options.json());
     return 0;
 }

@@ -1,5 +1,7 @@
 #include "ring_tap.h"
 
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <unistd.h>
 
@@ -31,6 +33,17 @@ bool RingTap::attach(const std::string& name, std::string& error)
     mapping_ = std::move(mapping);
     control_ = reinterpret_cast<const ring::Control*>(mapping_.data());
     return true;
+}
+
+RingTap RingTap::attachOrExit(const std::string& name)
+{
+    RingTap tap;
+    std::string error;
+    if (!tap.attach(name, error)) {
+        std::fprintf(stderr, "cannot read the ring: %s\n", error.c_str());
+        std::exit(1);
+    }
+    return tap;
 }
 
 std::uint64_t RingTap::latestFrame() const

@@ -22,6 +22,9 @@ public:
     // The header of frame number k while its slot still holds it, read consistently.
     std::optional<FrameSlot> header(std::uint64_t frameNumber) const;
 
+    // A tap on the ring the plug-in has connected; ends the program when there is none.
+    static RingTap attachOrExit(const std::string& name);
+
 private:
     ring::Geometry geometry_;
     UniqueFd fd_;

@@ -10,11 +10,11 @@
 //   counted by hooks in this program (allocation_counter.cpp), not in the plug-in.
 
 #include "allocation_counter.h"
+#include "app/panel_controls.h"
 #include "app/plugin_host.h"
 #include "bench_support.h"
-#include "host/logging_service.h"
+#include "capture/steady_clock.h"
 #include "host/plugin_interfaces.h"
-#include "host/shared_memory_manager.h"
 #include "ring_tap.h"
 #include "stall_meter.h"
 #include "thread_cpu.h"
@@ -22,7 +22,6 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QElapsedTimer>
-#include <QEventLoop>
 #include <QPluginLoader>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -34,6 +33,7 @@
 #include <unistd.h>
 
 using namespace Vardel;
+using namespace std::chrono_literals;
 
 namespace {
 
@@ -42,49 +42,7 @@ const QString kTestSource = QStringLiteral("-1: Video Test");
 // on the device, which does not exist here and fails to open on the start thread.
 const QString kAbsentDevice = QStringLiteral("0: Absent Camera");
 
-// Runs the event loop until done() holds or the time is up; false on time-out.
-bool runUntil(const std::function<bool()>& done, int timeoutMs)
-{
-    QElapsedTimer clock;
-    clock.start();
-    while (!done()) {
-        if (clock.elapsed() > timeoutMs)
-            return false;
-        // Sleeps until the next event: the stall meter's timer wakes it every millisecond.
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-    }
-    return true;
-}
-
-void runFor(int ms)
-{
-    runUntil([] { return false; }, ms);
-}
-
-struct Panel {
-    QWidget* widget = nullptr;
-    QPushButton* startStop = nullptr;
-    QToolButton* refresh = nullptr;
-    QComboBox* frameRates = nullptr;
-    QComboBox* resolutions = nullptr;
-
-    explicit Panel(QWidget* panel) : widget(panel)
-    {
-        startStop = panel->findChild<QPushButton*>();
-        refresh = panel->findChild<QToolButton*>();
-        for (QComboBox* box : panel->findChildren<QComboBox*>()) {
-            const QVariant first = box->itemData(0);
-            if (first.typeId() == QMetaType::Int)
-                frameRates = box;
-            else if (first.toString() == QLatin1String("2560x1440"))
-                resolutions = box;
-        }
-    }
-    bool complete() const { return startStop && refresh && frameRates && resolutions; }
-    bool capturing() const { return startStop->text() == QLatin1String("Stop Capture"); }
-    bool idle() const { return startStop->text() == QLatin1String("Start Capture") && startStop->isEnabled(); }
-    void choose(QComboBox* box, const QVariant& value) const { box->setCurrentIndex(box->findData(value)); }
-};
+bool idle(const PanelControls& panel) { return panel.button()->isEnabled() && !panel.button()->isChecked(); }
 
 // Waits on its own thread for frame number `frame` and keeps its timestamp.
 class FirstFrameWatch {
@@ -97,7 +55,7 @@ public:
                       return;
                   }
                   // Frame 1 stays in its slot for 8 frames; the timestamp says when it was made.
-                  std::this_thread::sleep_for(std::chrono::milliseconds(2));
+                  std::this_thread::sleep_for(2ms);
               }
           })
     {
@@ -120,122 +78,120 @@ struct Action {
 void measure(bench::StallMeter& meter, Action& action, const std::function<void()>& act,
              const std::function<bool()>& settled, int settleMs = 300)
 {
-    meter.reset();
+    meter.start();
     const std::int64_t before = steadyNowNs();
     act();
     action.callMs.add(double(steadyNowNs() - before) / 1e6);
-    runUntil(settled, 3000);
-    runFor(settleMs); // queued notifications, the stop and start workers' answers
+    bench::runEventLoopUntil(settled, 3000);
+    bench::runEventLoopFor(settleMs); // queued notifications, the stop and start workers' answers
     action.stallMs.add(meter.longestMs());
 }
 
-} // namespace
+// Loading the library (and everything it links), then making and initialising the
+// plug-in: settings, capture object, the ring's connect.
+struct Loading {
+    double libraryMs = 0, initializeMs = 0;
+};
 
-int main(int argc, char** argv)
+bool load(PluginHost& host, const QString& settingsFile, Loading& loading)
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qEnvironmentVariableIsEmpty("DISPLAY"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    const auto options = bench::Options::parse(argc, argv, 0, {{1920u, 1080u}});
-    const int cycles = std::max(options.repeat, 10);
-    LoggingService::instance()->setEchoToStandardError(false);
-    QTemporaryDir folder;
-    const std::string ringName = "korvane-bench-session-" + std::to_string(::getpid());
-    SharedMemoryManager::instance().setVideoRingBufferName(QString::fromStdString(ringName));
-
-    // Loading the library (and everything it links), then making and initialising the
-    // plug-in: settings, capture object, the ring's connect.
-    QElapsedTimer loadClock;
-    loadClock.start();
+    QElapsedTimer clock;
+    clock.start();
     QPluginLoader library(QStringLiteral(KORVANE_PLUGIN_PATH));
     if (!library.load()) {
         std::fprintf(stderr, "%s\n", qPrintable(library.errorString()));
-        return 1;
+        return false;
     }
-    const double loadMs = double(loadClock.nsecsElapsed()) / 1e6;
-    PluginHost host;
+    loading.libraryMs = double(clock.nsecsElapsed()) / 1e6;
     QString error;
-    loadClock.restart();
-    if (!host.load(QStringLiteral(KORVANE_PLUGIN_PATH), folder.filePath(QStringLiteral("settings.ini")), error)) {
+    clock.restart();
+    if (!host.load(QStringLiteral(KORVANE_PLUGIN_PATH), settingsFile, error)) {
         std::fprintf(stderr, "%s\n", qPrintable(error));
-        return 1;
+        return false;
     }
-    const double initializeMs = double(loadClock.nsecsElapsed()) / 1e6;
-    auto* pluginObject = dynamic_cast<QObject*>(host.plugin());
-    Panel panel(host.panel());
-    if (!panel.complete() || !pluginObject) {
-        std::fprintf(stderr, "the panel's controls were not found\n");
-        return 1;
-    }
-    panel.widget->show();
-    const auto [width, height] = options.sizes.front();
-    panel.choose(panel.resolutions, bench::sizeText(width, height));
-    panel.choose(panel.frameRates, 60);
+    loading.initializeMs = double(clock.nsecsElapsed()) / 1e6;
+    return true;
+}
 
-    bench::RingTap tap;
-    std::string tapError;
-    if (!tap.attach(ringName, tapError)) {
-        std::fprintf(stderr, "cannot read the ring: %s\n", tapError.c_str());
-        return 1;
-    }
-    bench::StallMeter meter;
-    // The user does not click in the first second; the ring warms its pages meanwhile.
-    meter.reset();
-    runFor(1000);
-    const double idleStallMs = meter.longestMs();
-
-    Action start, stop, refresh, sourceChange;
-    bench::Spread firstFrameMs;
+// Start, stop and refresh through the panel's buttons, and how long each start took to
+// its first frame.
+struct StartStop {
+    Action start, stop, refresh;
     double firstSessionFirstFrameMs = 0;
+    bench::Spread firstFrameMs; // the sessions after the first
+};
+
+StartStop startAndStop(const PanelControls& panel, const bench::RingTap& tap, bench::StallMeter& meter, int cycles)
+{
+    StartStop figures;
     for (int cycle = 0; cycle < cycles; ++cycle) {
         FirstFrameWatch watch(tap, tap.latestFrame() + 1);
         std::int64_t clicked = 0;
         measure(
-            meter, start,
+            meter, figures.start,
             [&] {
                 clicked = steadyNowNs();
-                panel.startStop->click();
+                panel.button()->click();
             },
             [&] { return panel.capturing() && watch.stampNs() != 0; });
         const double ms = watch.stampNs() ? double(watch.stampNs() - clicked) / 1e6 : -1;
         if (cycle == 0)
-            firstSessionFirstFrameMs = ms;
+            figures.firstSessionFirstFrameMs = ms;
         else
-            firstFrameMs.add(ms);
-        measure(meter, stop, [&] { panel.startStop->click(); }, [&] { return panel.idle(); });
+            figures.firstFrameMs.add(ms);
+        measure(meter, figures.stop, [&] { panel.button()->click(); }, [&] { return idle(panel); });
         // The refresh button is disabled while capturing.
-        measure(meter, refresh, [&] { panel.refresh->click(); }, [] { return true; });
+        measure(meter, figures.refresh, [&] { panel.refresh()->click(); }, [] { return true; });
     }
+    return figures;
+}
 
-    // A source change while capturing stops the session on this thread: it waits for the
-    // frame thread to finish its current interval.
+// A source change while capturing stops the session on this thread: it waits for the
+// frame thread to finish its current interval.
+Action sourceChanges(QObject* plugin, const PanelControls& panel, bench::StallMeter& meter, int cycles)
+{
+    Action change;
     for (int cycle = 0; cycle < cycles; ++cycle) {
-        panel.startStop->click();
-        runUntil([&] { return panel.capturing(); }, 3000);
-        runFor(100);
-        measure(meter, sourceChange,
+        panel.button()->click();
+        bench::runEventLoopUntil([&] { return panel.capturing(); }, 3000);
+        bench::runEventLoopFor(100);
+        measure(meter, change,
                 [&] {
-                    QMetaObject::invokeMethod(pluginObject, "onVideoSourceChanged", Qt::DirectConnection,
+                    QMetaObject::invokeMethod(plugin, "onVideoSourceChanged", Qt::DirectConnection,
                                               Q_ARG(QString, kAbsentDevice));
                 },
-                [&] { return panel.idle(); });
-        QMetaObject::invokeMethod(pluginObject, "onVideoSourceChanged", Qt::DirectConnection,
-                                  Q_ARG(QString, kTestSource));
-        runUntil([&] { return panel.idle(); }, 3000);
+                [&] { return idle(panel); });
+        QMetaObject::invokeMethod(plugin, "onVideoSourceChanged", Qt::DirectConnection, Q_ARG(QString, kTestSource));
+        bench::runEventLoopUntil([&] { return idle(panel); }, 3000);
     }
+    return change;
+}
 
-    // A chooser change while idle: the plug-in saves its three settings on this thread
-    // (part of every source change too).
-    Action rateChoice;
+// A chooser change while idle: the plug-in saves its three settings on this thread (part
+// of every source change too).
+Action rateChoices(const PanelControls& panel, bench::StallMeter& meter, int cycles)
+{
+    Action choice;
     for (int cycle = 0; cycle < cycles; ++cycle)
-        measure(meter, rateChoice, [&] { panel.choose(panel.frameRates, cycle % 2 ? 60 : 120); }, [] { return true; });
+        measure(meter, choice, [&] { PanelControls::choose(panel.frameRates(), cycle % 2 ? 60 : 120); },
+                [] { return true; });
+    return choice;
+}
 
-    // The frame thread over 1,000 frames at 240 frames/s.
-    panel.choose(panel.frameRates, 240);
+// The frame thread over 1,000 frames at 240 frames/s.
+struct FrameThread {
+    std::uint64_t frames = 0;
+    long allocations = 0, locks = 0, logLines = 0;
+};
+
+FrameThread frameThreadAt240(const PanelControls& panel, const bench::RingTap& tap)
+{
+    PanelControls::choose(panel.frameRates(), 240);
     const auto before = bench::threadIds();
-    panel.startStop->click();
-    runUntil([&] { return panel.capturing(); }, 3000);
-    runFor(200);
+    panel.button()->click();
+    bench::runEventLoopUntil([&] { return panel.capturing(); }, 3000);
+    bench::runEventLoopFor(200);
+    // The plug-in made it: of the threads that came, the one that has worked most.
     pid_t frameThread = 0;
     double mostCpu = -1;
     for (const pid_t tid : bench::newThreads(before, bench::threadIds())) {
@@ -254,50 +210,94 @@ int main(int argc, char** argv)
     const std::uint64_t from = tap.latestFrame();
     const long allocations0 = bench::watchedAllocations();
     const long locks0 = bench::watchedMutexLocks();
-    runUntil([&] { return tap.latestFrame() >= from + 1000; }, 20'000);
-    const std::uint64_t frames = tap.latestFrame() - from;
-    const long allocations = bench::watchedAllocations() - allocations0;
-    const long locks = bench::watchedMutexLocks() - locks0;
+    bench::runEventLoopUntil([&] { return tap.latestFrame() >= from + 1000; }, 20'000);
+    FrameThread figures;
+    figures.frames = tap.latestFrame() - from;
+    figures.allocations = bench::watchedAllocations() - allocations0;
+    figures.locks = bench::watchedMutexLocks() - locks0;
     bench::watchThread(0);
-    panel.startStop->click();
-    runUntil([&] { return panel.idle(); }, 3000);
+    panel.button()->click();
+    bench::runEventLoopUntil([&] { return idle(panel); }, 3000);
+    figures.logLines = logLines.load();
+    return figures;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qEnvironmentVariableIsEmpty("DISPLAY"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    const auto options = bench::Options::parse(argc, argv, 0, {{1920u, 1080u}});
+    const int cycles = std::max(options.repeat, 10);
+    const std::string ringName = bench::useOwnRing("session");
+    QTemporaryDir folder;
+
+    PluginHost host;
+    Loading loading;
+    if (!load(host, folder.filePath(QStringLiteral("settings.ini")), loading))
+        return 1;
+    auto* pluginObject = dynamic_cast<QObject*>(host.plugin());
+    const PanelControls panel(host.panel());
+    if (!panel.complete() || !panel.refresh() || !pluginObject) {
+        std::fprintf(stderr, "the panel's controls were not found\n");
+        return 1;
+    }
+    host.panel()->show();
+    const auto [width, height] = options.sizes.front();
+    PanelControls::choose(panel.resolutions(), bench::sizeText(width, height));
+    PanelControls::choose(panel.frameRates(), 60);
+
+    const bench::RingTap tap = bench::RingTap::attachOrExit(ringName);
+    bench::StallMeter meter(1ms);
+    // The user does not click in the first second; the ring warms its pages meanwhile.
+    meter.start();
+    bench::runEventLoopFor(1000);
+    const double idleStallMs = meter.longestMs();
+
+    const StartStop startStop = startAndStop(panel, tap, meter, cycles);
+    const Action sourceChange = sourceChanges(pluginObject, panel, meter, cycles);
+    const Action rateChoice = rateChoices(panel, meter, cycles);
+    const FrameThread frameThread = frameThreadAt240(panel, tap);
 
     auto row = [](const char* what, const Action& a) {
         std::printf("  %-40s %28s %28s\n", what, qPrintable(a.stallMs.text(1)), qPrintable(a.callMs.text(2)));
     };
-    std::printf("library load (UI thread)                  %.1f ms\n", loadMs);
-    std::printf("plug-in made and initialized (UI thread)  %.1f ms\n", initializeMs);
+    std::printf("library load (UI thread)                  %.1f ms\n", loading.libraryMs);
+    std::printf("plug-in made and initialized (UI thread)  %.1f ms\n", loading.initializeMs);
     std::printf("idle event loop, longest gap over 1 s     %.1f ms\n", idleStallMs);
     std::printf("start request to first frame, %s at 60 frames/s:\n", qPrintable(bench::sizeText(width, height)));
-    std::printf("  first session after initialize         %.2f ms\n", firstSessionFirstFrameMs);
-    std::printf("  next %d sessions                        %s ms\n", cycles - 1, qPrintable(firstFrameMs.text(2)));
+    std::printf("  first session after initialize         %.2f ms\n", startStop.firstSessionFirstFrameMs);
+    std::printf("  next %d sessions                        %s ms\n", cycles - 1, qPrintable(startStop.firstFrameMs.text(2)));
     std::printf("user-interface thread over %d cycles, median (min-max) in ms:\n", cycles);
     std::printf("  %-40s %28s %28s\n", "", "longest stall", "the call itself");
-    row("start (click, until the first frame)", start);
-    row("stop (click, until the panel is idle)", stop);
-    row("refresh (idle; disabled while capturing)", refresh);
+    row("start (click, until the first frame)", startStop.start);
+    row("stop (click, until the panel is idle)", startStop.stop);
+    row("refresh (idle; disabled while capturing)", startStop.refresh);
     row("source change while capturing at 60", sourceChange);
     row("frame-rate choice while idle", rateChoice);
     std::printf("frame thread over %llu frames at 240 frames/s: %ld heap allocations, %ld mutex locks, %ld log lines\n",
-                static_cast<unsigned long long>(frames), allocations, locks, logLines.load());
+                static_cast<unsigned long long>(frameThread.frames), frameThread.allocations, frameThread.locks,
+                frameThread.logLines);
 
     bench::writeJson(options.jsonFile,
                      {{QStringLiteral("size"), bench::sizeText(width, height)},
-                      {QStringLiteral("libraryLoadMs"), loadMs},
-                      {QStringLiteral("initializeMs"), initializeMs},
+                      {QStringLiteral("libraryLoadMs"), loading.libraryMs},
+                      {QStringLiteral("initializeMs"), loading.initializeMs},
                       {QStringLiteral("idleLongestGapMs"), idleStallMs},
-                      {QStringLiteral("firstSessionStartToFirstFrameMs"), firstSessionFirstFrameMs},
-                      {QStringLiteral("startToFirstFrameMs"), firstFrameMs.json()},
-                      {QStringLiteral("start"), start.json()},
-                      {QStringLiteral("stop"), stop.json()},
-                      {QStringLiteral("refresh"), refresh.json()},
+                      {QStringLiteral("firstSessionStartToFirstFrameMs"), startStop.firstSessionFirstFrameMs},
+                      {QStringLiteral("startToFirstFrameMs"), startStop.firstFrameMs.json()},
+                      {QStringLiteral("start"), startStop.start.json()},
+                      {QStringLiteral("stop"), startStop.stop.json()},
+                      {QStringLiteral("refresh"), startStop.refresh.json()},
                       {QStringLiteral("sourceChangeCapturing"), sourceChange.json()},
                       {QStringLiteral("frameRateChoice"), rateChoice.json()},
                       {QStringLiteral("frameThread"),
-                       QJsonObject{{QStringLiteral("frames"), qint64(frames)},
-                                   {QStringLiteral("heapAllocations"), qint64(allocations)},
-                                   {QStringLiteral("mutexLocks"), qint64(locks)},
-                                   {QStringLiteral("logLines"), qint64(logLines.load())}}}});
+                       QJsonObject{{QStringLiteral("frames"), qint64(frameThread.frames)},
+                                   {QStringLiteral("heapAllocations"), qint64(frameThread.allocations)},
+                                   {QStringLiteral("mutexLocks"), qint64(frameThread.locks)},
+                                   {QStringLiteral("logLines"), qint64(frameThread.logLines)}}}});
     host.shutdown();
     return 0;
 }

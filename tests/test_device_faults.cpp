@@ -2,12 +2,10 @@
 // only ever receives complete frames of the right size, the panel stays responsive and
 // truthful, and every failure ends in one clear log line instead of a crash.
 
-#include "helpers/fake_video_capture.h"
+#include "bench/stall_meter.h"
 #include "helpers/log_capture.h"
-#include "helpers/panel_driver.h"
-#include "helpers/plugin_fixture.h"
+#include "helpers/panel_session.h"
 #include "helpers/plugin_probe.h"
-#include "helpers/stall_meter.h"
 #include "host/ring/video_ring_buffer_reader.h"
 
 #include <QTest>
@@ -16,47 +14,25 @@
 using namespace Vardel;
 using namespace std::chrono_literals;
 using Probe = KorvanePluginProbe;
+using testing::korvaneLine;
 using Reader = VideoRingBufferReader;
 using testing::PanelDriver;
 
 namespace {
 
-const QString kCam = QStringLiteral("0: Fake Cam");
-
-QString line(const char* level, const QString& message)
-{
-    return QLatin1String(level) + QLatin1String(" Korvane: ") + message;
-}
+const QString& kCam = testing::kFakeCam;
 
 // The panel's user-interface thread may not go without its event loop for longer than this.
 constexpr double kMaxStallMs = 50.0;
 
-// A fake camera chosen in a panel, on a ring and settings file of their own.
-struct CameraSession {
-    testing::PluginEnvironment env{"devfault"};
-    testing::FakeDevicePlugin plugin;
-    QWidget* panel = nullptr;
-    PanelDriver ui{nullptr};
-
-    explicit CameraSession(const char* resolution = "160x120")
+// The fake camera chosen in a panel that is up.
+struct CameraSession : testing::PanelSession {
+    CameraSession() : PanelSession("devfault", 160, 120, 200)
     {
-        plugin.extraDevices = {kCam};
-        plugin.device->width = 160;
-        plugin.device->height = 120;
-        plugin.device->framesPerSecond = 200;
         // A size the panel does not offer stays the plug-in's own: small frames, quick checks.
-        env.store(QStringLiteral("captureResolution"), QString::fromLatin1(resolution));
+        env.store(QStringLiteral("captureResolution"), QStringLiteral("160x120"));
         env.store(QStringLiteral("videoSource"), kCam);
-        plugin.setSettingsManager(env.settings.get());
-        plugin.initialize();
-        panel = plugin.createWidget();
-        ui.panel = panel;
-        panel->show();
-    }
-    ~CameraSession()
-    {
-        plugin.shutdown();
-        delete panel;
+        start();
     }
 };
 
@@ -130,7 +106,7 @@ private slots:
         s.ui.click();
         QVERIFY(s.ui.idle());
         QTRY_COMPARE(device.releases.load(), 1);
-        QTRY_COMPARE(log.count(line("info", QStringLiteral("Capture stopped"))), 1);
+        QTRY_COMPARE(log.count(korvaneLine("info", QStringLiteral("Capture stopped"))), 1);
 
         // Healthy again, the device delivers into the ring once more.
         device.failGrabsFrom = -1;
@@ -150,13 +126,13 @@ private slots:
         s.plugin.device->openThrows = true;
         s.ui.click();
         QTRY_VERIFY(s.ui.idle());
-        QTRY_COMPARE(log.count(line("error", QStringLiteral("Failed to initialize capture for source: ") + kCam)), 1);
-        QCOMPARE(log.count(line("error", QStringLiteral("Failed to open video source: ") + kCam)), 1);
+        QTRY_COMPARE(log.count(korvaneLine("error", QStringLiteral("Failed to initialize capture for source: ") + kCam)), 1);
+        QCOMPARE(log.count(korvaneLine("error", QStringLiteral("Failed to open video source: ") + kCam)), 1);
         QVERIFY(!Probe::running(s.plugin).load());
         // Held off like any failed open.
         QCOMPARE(Probe::lastFailedSource(s.plugin), kCam);
         s.ui.click();
-        QTRY_COMPARE(log.count(line("error", QStringLiteral("Failed to initialize capture for source: ") + kCam)), 2);
+        QTRY_COMPARE(log.count(korvaneLine("error", QStringLiteral("Failed to initialize capture for source: ") + kCam)), 2);
         QCOMPARE(s.plugin.device->openCalls().size(), 1u);
     }
 
@@ -164,35 +140,34 @@ private slots:
     {
         CameraSession s;
         s.plugin.device->openDelay = 3s;
-        testing::StallMeter meter;
+        bench::StallMeter meter(2ms);
         meter.start();
 
         s.ui.click();
         QCOMPARE(s.ui.button()->text(), QStringLiteral("Starting..."));
         // While the device opens the user picks another rate (its save costs what the disk
         // takes, open or not) and refreshes the list...
-        testing::runEventLoopFor(300);
+        bench::runEventLoopFor(300);
         meter.excluding([&] { QVERIFY(s.ui.choose(s.ui.frameRates(), 120)); });
-        QTest::mouseClick(s.ui.panel->findChild<QToolButton*>(), Qt::LeftButton);
+        QTest::mouseClick(s.ui.refresh(), Qt::LeftButton);
         s.plugin.retranslate();
         // ...the host closes the panel and opens it again (building it costs the same at any
         // time): the new one shows the start under way and offers no second one...
-        testing::runEventLoopFor(300);
+        bench::runEventLoopFor(300);
         meter.excluding([&] {
             delete s.panel;
-            s.panel = s.plugin.createWidget();
-            s.ui.panel = s.panel;
+            s.usePanel(s.plugin.createWidget());
             s.panel->show();
         });
         QCOMPARE(s.ui.button()->text(), QStringLiteral("Starting..."));
         QVERIFY(!s.ui.button()->isEnabled());
         // ...and the host asks to stop and to start again, as a global shortcut would.
-        testing::runEventLoopFor(300);
+        bench::runEventLoopFor(300);
         QMetaObject::invokeMethod(&s.plugin, "onCaptureToggleRequested", Q_ARG(bool, false));
-        testing::runEventLoopFor(100);
+        bench::runEventLoopFor(100);
         QMetaObject::invokeMethod(&s.plugin, "onCaptureToggleRequested", Q_ARG(bool, true));
-        QVERIFY(testing::runEventLoopUntil([&] { return s.ui.capturing(); }, 10000));
-        const double worst = meter.worstMs();
+        QVERIFY(bench::runEventLoopUntil([&] { return s.ui.capturing(); }, 10000));
+        const double worst = meter.longestMs();
         qInfo("longest stall of the user-interface thread while the device opened: %.1f ms", worst);
         QVERIFY2(worst < kMaxStallMs, qPrintable(QStringLiteral("%1 ms").arg(worst)));
 
@@ -225,38 +200,38 @@ private slots:
         testing::LogCapture log;
         s.plugin.device->openable = {};
         s.plugin.device->openDelay = 500ms;
-        const QString openFailed = line("error", QStringLiteral("Failed to open video source: ") + kCam);
-        testing::StallMeter meter;
+        const QString openFailed = korvaneLine("error", QStringLiteral("Failed to open video source: ") + kCam);
+        bench::StallMeter meter(2ms);
         meter.start();
 
         // The user's click, then the host asking for the same start again and again while it opens.
         s.ui.click();
         for (int i = 0; i < 3; ++i) {
-            testing::runEventLoopFor(100);
+            bench::runEventLoopFor(100);
             QMetaObject::invokeMethod(&s.plugin, "onCaptureToggleRequested", Q_ARG(bool, true));
         }
-        QVERIFY(testing::runEventLoopUntil([&] { return log.count(openFailed) == 1 && s.ui.idle(); }, 5000));
-        QVERIFY2(meter.worstMs() < kMaxStallMs, qPrintable(QStringLiteral("%1 ms").arg(meter.worstMs())));
+        QVERIFY(bench::runEventLoopUntil([&] { return log.count(openFailed) == 1 && s.ui.idle(); }, 5000));
+        QVERIFY2(meter.longestMs() < kMaxStallMs, qPrintable(QStringLiteral("%1 ms").arg(meter.longestMs())));
 
         // Within the hold-off every start is refused without touching the device.
         for (int i = 0; i < 4; ++i) {
             s.ui.click();
-            QVERIFY(testing::runEventLoopUntil([&] { return s.ui.idle(); }, 5000));
+            QVERIFY(bench::runEventLoopUntil([&] { return s.ui.idle(); }, 5000));
         }
-        QVERIFY(testing::runEventLoopUntil([&] { return !Probe::startPending(s.plugin); }, 5000));
+        QVERIFY(bench::runEventLoopUntil([&] { return !Probe::startPending(s.plugin); }, 5000));
         QCOMPARE(s.plugin.device->openCalls().size(), 1u);
         QCOMPARE(log.count(openFailed), 1);
 
         // Thirty seconds after the failed open the device is tried again, and held off anew.
         Probe::lastFailedTime(s.plugin) -= 30'000'000'000;
         s.ui.click();
-        QVERIFY(testing::runEventLoopUntil([&] { return log.count(openFailed) == 2 && s.ui.idle(); }, 5000));
+        QVERIFY(bench::runEventLoopUntil([&] { return log.count(openFailed) == 2 && s.ui.idle(); }, 5000));
         QCOMPARE(s.plugin.device->openCalls().size(), 2u);
         s.ui.click();
-        QVERIFY(testing::runEventLoopUntil([&] { return s.ui.idle() && !Probe::startPending(s.plugin); }, 5000));
+        QVERIFY(bench::runEventLoopUntil([&] { return s.ui.idle() && !Probe::startPending(s.plugin); }, 5000));
         QCOMPARE(s.plugin.device->openCalls().size(), 2u);
         QCOMPARE(log.countContaining(QStringLiteral("Failed to open video source")), 2);
-        QVERIFY(meter.worstMs() < kMaxStallMs);
+        QVERIFY(meter.longestMs() < kMaxStallMs);
     }
 };
 

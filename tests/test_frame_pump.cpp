@@ -1,7 +1,9 @@
 // The frame thread's two loops, writing into a real ring that a reader checks.
 
+#include "capture/bar_recognition.h"
 #include "capture/frame_header.h"
 #include "capture/pacing.h"
+#include "capture/steady_clock.h"
 #include "capture/test_pattern.h"
 #include "helpers/plugin_fixture.h"
 #include "helpers/plugin_probe.h"
@@ -140,7 +142,7 @@ private slots:
         QCOMPARE(header.flags, 0u);
         QCOMPARE(header.colorSpace, 0u);
         QCOMPARE(header.gain, 0.0f);
-        QVERIFY(header.timestampNs > 0 && header.timestampNs <= steadyNowNsForTest());
+        QVERIFY(header.timestampNs > 0 && header.timestampNs <= steadyNowNs());
         // Frame k of the ring is frame n = k - 1 of the pattern.
         QCOMPARE(firstWrongColumn(pixels.data(), 1366, 77, std::uint32_t(header.frameNumber - 1)), -1);
         QCOMPARE(std::uint64_t(Probe::framesWritten(plugin).load()), reader.latestFrameNumber());
@@ -198,13 +200,6 @@ private slots:
         QVERIFY(Probe::running(initialised).load());
         QCOMPARE(Probe::framesWritten(initialised).load(), 0);
         Probe::stopLoop(initialised);
-    }
-
-private:
-    static std::int64_t steadyNowNsForTest()
-    {
-        return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
-            .count();
     }
 };
 

@@ -2,7 +2,7 @@
 // while vardel-ring reads the same ring from another process, their refusals of bad
 // input, and the window under a virtual display.
 
-#include "capture/test_pattern.h"
+#include "capture/bar_recognition.h"
 #include "helpers/unique_names.h"
 
 #include <QDir>

@@ -2,7 +2,7 @@
 // written over by a foreign process. The writer is the plug-in, capturing the test source
 // at 240 frames per second; readers are other processes.
 
-#include "capture/test_pattern.h"
+#include "capture/bar_recognition.h"
 #include "helpers/plugin_fixture.h"
 #include "helpers/plugin_probe.h"
 #include "helpers/writer_watch.h"
@@ -19,7 +19,6 @@
 #include <random>
 #include <signal.h>
 #include <sys/mman.h>
-#include <thread>
 #include <unistd.h>
 
 using namespace Vardel;
@@ -89,17 +88,6 @@ bool readSoundFrame(Reader& reader, FrameSlot& header)
     return false;
 }
 
-bool attachWithin(Reader& reader, const std::string& ring, int timeoutMs)
-{
-    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (!reader.attach(ring)) {
-        if (Clock::now() > deadline)
-            return false;
-        std::this_thread::sleep_for(5ms);
-    }
-    return true;
-}
-
 // Removes what a killed writer leaves behind.
 struct RingCleanup {
     std::string ring;
@@ -162,7 +150,7 @@ private slots:
         auto writer = std::make_unique<CapturePeer>(ring, "320x240");
         QVERIFY(writer->capturing());
         Reader reader, waiter;
-        QVERIFY(attachWithin(reader, ring, 5000) && attachWithin(waiter, ring, 5000));
+        QVERIFY(reader.attachBy(ring, Clock::now() + 5s) && waiter.attachBy(ring, Clock::now() + 5s));
         FrameSlot header;
         QVERIFY(readSoundFrame(reader, header));
 
@@ -220,7 +208,7 @@ private slots:
         CapturePeer writer(ring, "1280x720");
         QVERIFY(writer.capturing());
         Reader reader;
-        QVERIFY(attachWithin(reader, ring, 5000));
+        QVERIFY(reader.attachBy(ring, Clock::now() + 5s));
         FrameSlot header;
         QVERIFY(readSoundFrame(reader, header));
         const std::uint64_t regionBytes = ring::makeGeometry(reader.slotCount(), reader.slotBytes())->regionBytes;
@@ -255,7 +243,7 @@ private slots:
         // ...and makes a sound region again at its next initialize.
         writer.process.write("initialize\n");
         QVERIFY(writer.capturing());
-        QVERIFY2(attachWithin(late, ring, 5000), late.lastError().c_str());
+        QVERIFY2(late.attachBy(ring, Clock::now() + 5s), late.lastError().c_str());
         QVERIFY(readSoundFrame(late, header));
         QCOMPARE(header.width, 1280u);
     }

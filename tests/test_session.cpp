@@ -1,10 +1,10 @@
 // Capture sessions end to end: the panel's real controls, the worker threads, the ring
 // read from another process, and the device faults a session must survive.
 
+#include "capture/steady_clock.h"
 #include "capture/write_rate.h"
-#include "helpers/fake_video_capture.h"
 #include "helpers/log_capture.h"
-#include "helpers/panel_driver.h"
+#include "helpers/panel_session.h"
 #include "helpers/plugin_fixture.h"
 #include "helpers/plugin_probe.h"
 #include "host/ring/video_ring_buffer_reader.h"
@@ -21,48 +21,16 @@
 using namespace Vardel;
 using namespace std::chrono_literals;
 using Probe = KorvanePluginProbe;
+using testing::korvaneLine;
 using testing::PanelDriver;
 
 namespace {
 
 const QString kTest = QStringLiteral("-1: Video Test");
-const QString kCam = QStringLiteral("0: Fake Cam");
+const QString& kCam = testing::kFakeCam;
 
-QString line(const char* level, const QString& message)
-{
-    return QLatin1String(level) + QLatin1String(" Korvane: ") + message;
-}
-
-// A fake-device plug-in with its panel, on a settings file and ring of its own.
-struct Session {
-    testing::PluginEnvironment env;
-    testing::FakeDevicePlugin plugin;
-    QWidget* panel = nullptr;
-    PanelDriver ui{nullptr};
-
-    Session()
-    {
-        plugin.extraDevices = {kCam};
-        plugin.device->openable = {0};
-        plugin.device->width = 640;
-        plugin.device->height = 480;
-        plugin.device->framesPerSecond = 120;
-        plugin.setSettingsManager(env.settings.get());
-    }
-    void start(bool withPanel = true)
-    {
-        plugin.initialize();
-        if (withPanel) {
-            panel = plugin.createWidget();
-            ui.panel = panel;
-            panel->show();
-        }
-    }
-    ~Session()
-    {
-        plugin.shutdown();
-        delete panel;
-    }
+struct Session : testing::PanelSession {
+    Session() : PanelSession("plugin", 640, 480, 120) {}
 };
 
 } // namespace
@@ -83,7 +51,7 @@ private slots:
         QVERIFY(plugin->initialize());
         QWidget* panel = plugin->createWidget();
         panel->show();
-        const PanelDriver ui{panel};
+        const PanelDriver ui(panel);
         QVERIFY(ui.idle());
         QVERIFY(ui.choose(ui.frameRates(), 120));
         QVERIFY(ui.choose(ui.resolutions(), QStringLiteral("1280x720")));
@@ -104,11 +72,11 @@ private slots:
 
         // About two seconds in, the panel shows the measured rate.
         QTRY_VERIFY_WITH_TIMEOUT(std::abs(ui.shownRate() - 120) <= 6, 4000);
-        QCOMPARE(log.count(line("info", QStringLiteral("Video Input Test mode at 1280x720 120fps"))), 1);
+        QCOMPARE(log.count(korvaneLine("info", QStringLiteral("Video Input Test mode at 1280x720 120fps"))), 1);
 
         ui.click();
         QVERIFY(ui.idle());
-        QTRY_COMPARE(log.count(line("info", QStringLiteral("Capture stopped"))), 1);
+        QTRY_COMPARE(log.count(korvaneLine("info", QStringLiteral("Capture stopped"))), 1);
         VideoRingBufferReader reader;
         QVERIFY(reader.attach(env.ringName));
         QVERIFY(!reader.captureActive());
@@ -183,7 +151,7 @@ private slots:
         s.env.store(QStringLiteral("captureFrameRate"), fps);
         s.start(false);
         QMetaObject::invokeMethod(&s.plugin, "onCaptureToggleRequested", Q_ARG(bool, true));
-        QTRY_COMPARE(log.count(line("error", error)), 1);
+        QTRY_COMPARE(log.count(korvaneLine("error", error)), 1);
         QTest::qWait(20);
         QVERIFY(!Probe::running(s.plugin).load());
         QCOMPARE(Probe::videoSource(s.plugin), source);
@@ -199,10 +167,10 @@ private slots:
         QVERIFY(Probe::testMode(s.plugin));
         QCOMPARE(Probe::videoSource(s.plugin), kTest);
         QMetaObject::invokeMethod(&s.plugin, "onCaptureToggleRequested", Q_ARG(bool, false));
-        QTRY_COMPARE(log.count(line("info", QStringLiteral("Capture stopped"))), 1);
+        QTRY_COMPARE(log.count(korvaneLine("info", QStringLiteral("Capture stopped"))), 1);
         // A stop with nothing running still reports itself.
         QMetaObject::invokeMethod(&s.plugin, "onCaptureToggleRequested", Q_ARG(bool, false));
-        QTRY_COMPARE(log.count(line("info", QStringLiteral("Capture stopped"))), 2);
+        QTRY_COMPARE(log.count(korvaneLine("info", QStringLiteral("Capture stopped"))), 2);
     }
 
     void aSourceChangeRestartsARunningSession()
@@ -292,13 +260,13 @@ private slots:
         QTRY_VERIFY(s.ui.capturing());
         const double before = Probe::currentFps(s.plugin);
         // Less than half a second since the last measurement: nothing changes.
-        Probe::fpsLastTime(s.plugin) = steadyNow() - 400'000'000;
+        Probe::fpsLastTime(s.plugin) = steadyNowNs() - 400'000'000;
         const std::int64_t mark = Probe::fpsLastTime(s.plugin);
         Probe::updateFPS(s.plugin);
         QCOMPARE(Probe::currentFps(s.plugin), before);
         QCOMPARE(Probe::fpsLastTime(s.plugin), mark);
         // A second with exactly 50 frames more.
-        Probe::fpsLastTime(s.plugin) = steadyNow() - 1'000'400'000;
+        Probe::fpsLastTime(s.plugin) = steadyNowNs() - 1'000'400'000;
         Probe::fpsLastCount(s.plugin) = std::uint64_t(Probe::framesWritten(s.plugin).load()) - 50;
         Probe::updateFPS(s.plugin);
         QVERIFY(Probe::currentFps(s.plugin) >= 49.0 && Probe::currentFps(s.plugin) <= 60.0);
@@ -311,7 +279,7 @@ private slots:
         frames.store(std::numeric_limits<int>::max() - 2);
         Probe::fpsLastCount(s.plugin) = std::uint64_t(std::int64_t(frames.load()));
         QTRY_VERIFY(frames.load() < 0);
-        Probe::fpsLastTime(s.plugin) = steadyNow() - 1'000'000'000;
+        Probe::fpsLastTime(s.plugin) = steadyNowNs() - 1'000'000'000;
         Probe::updateFPS(s.plugin);
         QVERIFY2(Probe::currentFps(s.plugin) >= 1.0 && Probe::currentFps(s.plugin) <= 120.0,
                  qPrintable(QString::number(Probe::currentFps(s.plugin))));
@@ -340,8 +308,7 @@ private slots:
             s.plugin.initialize();
             QFile::remove(s.env.iniPath);
             QWidget* created = s.plugin.createWidget();
-            s.panel = created;
-            s.ui.panel = created;
+            s.usePanel(created);
             QCOMPARE(s.ui.devices()->currentData().toString(), stored);
             QCOMPARE(QFile::exists(s.env.iniPath), stored == kCam);
             QCOMPARE(s.plugin.createWidget(), created);
@@ -352,8 +319,7 @@ private slots:
     {
         Session s;
         s.env.store(QStringLiteral("captureFrameRate"), 240);
-        s.panel = s.plugin.createWidget();
-        s.ui.panel = s.panel;
+        s.usePanel(s.plugin.createWidget());
         s.plugin.initialize();
         QCOMPARE(Probe::captureFrameRate(s.plugin), 240);
         QCOMPARE(s.ui.frameRates()->currentData().toInt(), 60);
@@ -373,17 +339,9 @@ private slots:
         QMetaObject::invokeMethod(&s.plugin, "onCaptureToggleRequested", Q_ARG(bool, false));
         QTRY_VERIFY(!Probe::running(s.plugin).load());
         // Asked again, the plug-in makes a new panel.
-        s.panel = s.plugin.createWidget();
-        s.ui.panel = s.panel;
+        s.usePanel(s.plugin.createWidget());
         // Made before the start's answer arrived, it shows the start under way until it does.
         QTRY_VERIFY(s.panel && s.ui.idle());
-    }
-
-private:
-    static std::int64_t steadyNow()
-    {
-        return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
-            .count();
     }
 };
 

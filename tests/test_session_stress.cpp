@@ -72,11 +72,11 @@ private slots:
 
         for (int step = 0; step < steps; ++step) {
             auto& plugin = *instance->plugin;
-            const testing::PanelDriver ui{instance->panel};
+            const testing::PanelDriver ui(instance->panel);
             switch (random() % 12) {
             case 0:
             case 1:
-                if (ui.panel && ui.button()->isEnabled())
+                if (ui.button() && ui.button()->isEnabled())
                     ui.click();
                 else
                     QMetaObject::invokeMethod(&plugin, "onCaptureToggleRequested", Q_ARG(bool, true));
@@ -89,7 +89,7 @@ private slots:
                                           Q_ARG(QString, kSources[random() % kSources.size()]));
                 break;
             case 4:
-                if (ui.panel && ui.frameRates()->isEnabled())
+                if (ui.frameRates() && ui.frameRates()->isEnabled())
                     ui.frameRates()->setCurrentIndex(int(random() % 4));
                 else
                     QMetaObject::invokeMethod(&plugin, "onCaptureFrameRateChanged",
@@ -100,11 +100,8 @@ private slots:
                                           Q_ARG(QString, kResolutions[random() % kResolutions.size()]));
                 break;
             case 6:
-                if (ui.panel) {
-                    auto* refresh = ui.panel->findChild<QToolButton*>();
-                    if (refresh->isEnabled())
-                        QTest::mouseClick(refresh, Qt::LeftButton);
-                }
+                if (ui.refresh() && ui.refresh()->isEnabled())
+                    QTest::mouseClick(ui.refresh(), Qt::LeftButton);
                 break;
             case 7:
                 plugin.retranslate();
@@ -141,7 +138,7 @@ private slots:
                 const bool running = Probe::running(*instance->plugin).load();
                 sessions += running ? 1 : 0;
                 if (instance->panel) {
-                    const testing::PanelDriver now{instance->panel};
+                    const testing::PanelDriver now(instance->panel);
                     QVERIFY2(now.button()->isEnabled(), qPrintable(QStringLiteral("step %1").arg(step)));
                     QVERIFY2(now.button()->isChecked() == running, qPrintable(QStringLiteral("step %1").arg(step)));
                     QVERIFY2(now.choosersEnabled() == !running, qPrintable(QStringLiteral("step %1").arg(step)));

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <signal.h>
 #include <sys/mman.h>
+#include <thread>
 #include <unistd.h>
 
 namespace Vardel {
@@ -64,6 +65,16 @@ bool VideoRingBufferReader::attach(const std::string& name)
     // Only frames published from now on count as new.
     lastRead_ = control_->latestFrame.load(std::memory_order_acquire);
     torn_ = 0;
+    return true;
+}
+
+bool VideoRingBufferReader::attachBy(const std::string& name, std::chrono::steady_clock::time_point deadline)
+{
+    while (!attach(name)) {
+        if (std::chrono::steady_clock::now() >= deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
     return true;
 }
 

@@ -36,6 +36,9 @@ public:
     VideoRingBufferReader& operator=(const VideoRingBufferReader&) = delete;
 
     bool attach(const std::string& name);
+    // Attaches, trying again every few milliseconds until deadline while the ring is not
+    // there (or not sound) yet; lastError() then says why the last try failed.
+    bool attachBy(const std::string& name, std::chrono::steady_clock::time_point deadline);
     void detach();
     bool isAttached() const { return control_ != nullptr; }
     const std::string& lastError() const { return error_; }

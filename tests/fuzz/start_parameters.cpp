@@ -3,6 +3,7 @@
 // fault, the limit check must pass exactly the values the frame pump can serve, and a
 // test pattern of any size it passes must draw a whole frame inside its buffer.
 
+#include "capture/bar_recognition.h"
 #include "capture/frame_header.h"
 #include "capture/start_parameters.h"
 #include "capture/test_pattern.h"

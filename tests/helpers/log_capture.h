@@ -9,6 +9,12 @@
 
 namespace Vardel::testing {
 
+// A line of the plug-in's log as LogCapture::lines() holds it.
+inline QString korvaneLine(const char* level, const QString& message)
+{
+    return QLatin1String(level) + QLatin1String(" Korvane: ") + message;
+}
+
 // Collects the log lines written while it lives (from any thread).
 class LogCapture {
 public:

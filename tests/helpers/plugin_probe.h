@@ -3,6 +3,7 @@
 // White-box access to the plug-in for tests and benchmarks (the plug-in befriends it).
 
 #include "capture/capture_request.h"
+#include "capture/steady_clock.h"
 #include "plugin/korvane_plugin.h"
 
 #include <QCoreApplication>
@@ -10,7 +11,6 @@
 #include <opencv2/videoio.hpp>
 
 #include <atomic>
-#include <chrono>
 #include <cstdint>
 
 namespace Vardel {
@@ -65,9 +65,7 @@ struct KorvanePluginProbe {
         const auto loop = testPattern ? &KorvanePlugin::testPatternLoop : &KorvanePlugin::captureLoop;
         p.frameThread = std::thread([&p, loop, threadStartedNs] {
             if (threadStartedNs)
-                threadStartedNs->store(std::chrono::duration_cast<std::chrono::nanoseconds>(
-                                           std::chrono::steady_clock::now().time_since_epoch())
-                                           .count());
+                threadStartedNs->store(steadyNowNs());
             (p.*loop)();
         });
     }

@@ -6,8 +6,9 @@
 //                                            stopping early after MAX_MS (slow sanitizer builds)
 // Prints one "key=value ..." line; exit status 0 when every frame was sound.
 
-#include "capture/test_pattern.h"
+#include "capture/bar_recognition.h"
 #include "helpers/test_frames.h"
+#include "host/ring/packed_bgr.h"
 #include "host/ring/video_ring_buffer_reader.h"
 #include "host/ring/video_ring_buffer_writer.h"
 
@@ -15,7 +16,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
-#include <thread>
 #include <vector>
 
 using namespace Vardel;
@@ -29,12 +29,9 @@ int readFrames(const std::string& name, bool bars, long frames, long timeoutMs)
 {
     VideoRingBufferReader reader;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (!reader.attach(name)) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            std::printf("error=%s\n", reader.lastError().c_str());
-            return 2;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    if (!reader.attachBy(name, deadline)) {
+        std::printf("error=%s\n", reader.lastError().c_str());
+        return 2;
     }
     long good = 0, bad = 0;
     std::uint64_t previous = 0;
@@ -45,8 +42,7 @@ int readFrames(const std::string& name, bool bars, long frames, long timeoutMs)
             || reader.readLatest(header, pixels) != VideoRingBufferReader::ReadResult::Frame)
             continue;
         const bool sound = header.frameNumber > previous
-            && (bars ? header.channels == 3 && header.pixelFormat == PixelFormatBgr24
-                       && header.stride == header.width * 3 && header.dataSize == header.stride * header.height
+            && (bars ? isPackedBgr(header, pixels.size())
                        && findBarOffset(pixels.data(), header.width, header.height).has_value()
                      : testing::firstPatternMismatch(pixels.data(), header) < 0);
         ++(sound ? good : bad);

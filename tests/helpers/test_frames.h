@@ -3,6 +3,7 @@
 // Frames whose every byte follows from their header, so that a reader can tell a
 // complete frame from a torn or stale one without knowing what the writer sent.
 
+#include "capture/frame_header.h"
 #include "host/ring/frame_slot.h"
 
 #include <cstdint>
@@ -14,16 +15,11 @@ inline std::uint8_t patternByte(std::int64_t seed, std::uint64_t offset)
     return static_cast<std::uint8_t>((std::uint64_t(seed) * 131 + offset * 7 + (offset >> 9)) & 0xff);
 }
 
+// The plug-in's header of a packed BGR frame, with the seed as its timestamp.
 inline FrameSlot patternHeader(std::uint32_t width, std::uint32_t height, std::int64_t seed)
 {
-    FrameSlot header;
+    FrameSlot header = bgrFrameHeader(width, height);
     header.timestampNs = seed;
-    header.width = width;
-    header.height = height;
-    header.channels = 3;
-    header.stride = width * 3;
-    header.dataSize = width * height * 3;
-    header.pixelFormat = PixelFormatBgr24;
     return header;
 }
 
