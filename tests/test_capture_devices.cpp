@@ -109,6 +109,8 @@ private slots:
         testing::LogCapture log;
         testing::FakeDevicePlugin plugin;
         plugin.device->openable = {2};
+        plugin.device->width = 1280;
+        plugin.device->height = 720;
         plugin.initialize();
         log.clear();
         // The device is chosen by the text before the first colon, not by its name.

@@ -105,7 +105,7 @@ private slots:
         // The user stops the session: the device is released as usual.
         s.ui.click();
         QVERIFY(s.ui.idle());
-        QTRY_COMPARE(device.releases.load(), 1);
+        QTRY_COMPARE(device.releases(), 1);
         QTRY_COMPARE(log.count(korvaneLine("info", QStringLiteral("Capture stopped"))), 1);
 
         // Healthy again, the device delivers into the ring once more.

@@ -114,7 +114,7 @@ private slots:
         QVERIFY(same);
 
         s.ui.click();
-        QTRY_COMPARE(s.plugin.device->releases.load(), 1);
+        QTRY_COMPARE(s.plugin.device->releases(), 1);
         QVERIFY(s.ui.idle());
     }
 
@@ -219,7 +219,7 @@ private slots:
         s.ui.click();                                                   // the stop worker...
         QMetaObject::invokeMethod(&s.plugin, "onVideoSourceChanged", Q_ARG(QString, kTest)); // ...and a source change
         s.plugin.shutdown();                                             // ...and shutdown
-        QCOMPARE(s.plugin.device->releases.load(), 1);
+        QCOMPARE(s.plugin.device->releases(), 1);
         QVERIFY(!Probe::running(s.plugin).load());
         QVERIFY(s.ui.idle());
     }
@@ -238,7 +238,7 @@ private slots:
         s.plugin.shutdown();
         QVERIFY(!Probe::running(s.plugin).load());
         QVERIFY(!Probe::videoCapture(s.plugin));
-        QCOMPARE(s.plugin.device->releases.load(), 1);
+        QCOMPARE(s.plugin.device->releases(), 1);
         const int frames = Probe::framesWritten(s.plugin).load();
         QTest::qWait(30);
         QCOMPARE(Probe::framesWritten(s.plugin).load(), frames);

@@ -1,20 +1,6 @@
 #include "helpers/fake_video_capture.h"
 
-#include <thread>
-
 namespace Vardel::testing {
-
-std::vector<std::pair<int, int>> FakeDevice::openCalls()
-{
-    std::lock_guard lock(mutex);
-    return opens;
-}
-
-std::vector<std::pair<int, double>> FakeDevice::setCalls()
-{
-    std::lock_guard lock(mutex);
-    return sets;
-}
 
 bool FakeVideoCapture::open(int index, int apiPreference)
 {
@@ -23,6 +9,7 @@ bool FakeVideoCapture::open(int index, int apiPreference)
         device_->opens.emplace_back(index, apiPreference);
     }
     std::this_thread::sleep_for(device_->openDelay);
+    device_->openGate.pass();
     if (device_->openThrows)
         CV_Error(cv::Error::StsError, "fake back end failed while opening");
     device_->opened = device_->openable.count(index) > 0;
@@ -32,14 +19,17 @@ bool FakeVideoCapture::open(int index, int apiPreference)
 
 void FakeVideoCapture::release()
 {
-    if (device_->opened.exchange(false))
-        ++device_->releases;
+    if (device_->opened.exchange(false)) {
+        std::lock_guard lock(device_->mutex);
+        device_->releasedOn.push_back(std::this_thread::get_id());
+    }
 }
 
 bool FakeVideoCapture::grab()
 {
     if (!device_->opened)
         return false;
+    device_->grabGate.pass();
     const long frame = device_->grabs++;
     if (const int fps = device_->framesPerSecond; fps > 0) {
         // A device delivers at its own pace: grab waits for the next frame.
@@ -57,22 +47,19 @@ bool FakeVideoCapture::retrieve(cv::OutputArray image, int)
 {
     if (current_ < 0)
         return false;
-    const long throwFrom = device_->throwFrom;
-    if (throwFrom >= 0 && current_ >= throwFrom) {
-        current_ = -1;
+    const long frame = std::exchange(current_, -1);
+    if (const long throwFrom = device_->throwFrom; throwFrom >= 0 && frame >= throwFrom)
         CV_Error(cv::Error::StsError, "fake back end failed while converting a frame");
-    }
     const long wrongFrom = device_->wrongSizeFrom;
-    const int width = wrongFrom >= 0 && current_ >= wrongFrom ? device_->width - 8 : device_->width;
+    const int width = wrongFrom >= 0 && frame >= wrongFrom ? device_->width - 8 : device_->width;
     image.create(device_->height, width, CV_8UC3);
-    cv::Mat frame = image.getMat();
-    for (int row = 0; row < frame.rows; ++row) {
-        std::uint8_t* bytes = frame.ptr<std::uint8_t>(row);
-        const std::size_t base = std::size_t(row) * std::size_t(frame.cols) * 3;
-        for (int i = 0; i < frame.cols * 3; ++i)
-            bytes[i] = FakeDevice::byteOf(current_, base + std::size_t(i));
+    cv::Mat pixels = image.getMat();
+    for (int row = 0; row < pixels.rows; ++row) {
+        std::uint8_t* bytes = pixels.ptr<std::uint8_t>(row);
+        const std::size_t base = std::size_t(row) * std::size_t(pixels.cols) * 3;
+        for (int i = 0; i < pixels.cols * 3; ++i)
+            bytes[i] = FakeDevice::byteOf(frame, base + std::size_t(i));
     }
-    current_ = -1;
     return true;
 }
 
@@ -81,6 +68,16 @@ bool FakeVideoCapture::set(int propId, double value)
     std::lock_guard lock(device_->mutex);
     device_->sets.emplace_back(propId, value);
     return true;
+}
+
+double FakeVideoCapture::get(int propId) const
+{
+    // Like V4L2: the size the device settled on, whatever was asked for.
+    if (propId == cv::CAP_PROP_FRAME_WIDTH)
+        return device_->width;
+    if (propId == cv::CAP_PROP_FRAME_HEIGHT)
+        return device_->height;
+    return 0.0;
 }
 
 } // namespace Vardel::testing

@@ -1,9 +1,9 @@
 #pragma once
 
-// A capture device for tests: opens chosen indices (optionally slowly), records every
-// call, and delivers frames of a chosen size at a chosen rate; grabs can fail from a
-// given frame on, frames can come in the wrong size, and the back end can throw as
-// OpenCV's back ends do.
+// A capture device for tests: opens chosen indices, records every call, and delivers
+// frames of a chosen size at a chosen rate. Gates hold an open or a grab until the test
+// lets it pass, as a slow or stalled device does; grabs can fail from a given frame on,
+// frames can come in the wrong size, and the back end can throw as OpenCV's do.
 
 #include "plugin/korvane_plugin.h"
 
@@ -15,28 +15,52 @@
 #include <memory>
 #include <mutex>
 #include <set>
-#include <utility>
+#include <thread>
 #include <vector>
 
 namespace Vardel::testing {
 
+// Holds the threads that pass it while it is closed.
+class Gate {
+public:
+    void close() { open_.store(false); }
+    void open()
+    {
+        open_.store(true);
+        open_.notify_all();
+    }
+    void pass()
+    {
+        ++held_;
+        open_.wait(false);
+        --held_;
+    }
+    int held() const { return held_.load(); }
+
+private:
+    std::atomic<bool> open_{true};
+    std::atomic<int> held_{0};
+};
+
 struct FakeDevice {
     // Script (set before use; the atomics may change while a session runs).
     std::set<int> openable{0};
-    std::chrono::milliseconds openDelay{0};
-    int width = 64;
+    int width = 64; // what the device delivers, whatever is asked for
     int height = 48;
-    std::atomic<int> framesPerSecond{0};   // 0: as fast as asked
-    std::atomic<long> failGrabsFrom{-1};   // grab fails for this frame and every later one
-    std::atomic<long> wrongSizeFrom{-1};   // frames from this one on come 8 pixels narrower
-    std::atomic<long> throwFrom{-1};       // retrieve throws a cv::Exception for this frame and every later one
-    std::atomic<bool> openThrows{false};   // open throws a cv::Exception (after its delay)
+    std::atomic<int> framesPerSecond{0}; // 0: as fast as asked
+    std::atomic<long> failGrabsFrom{-1}; // grab fails for this frame and every later one
+    std::atomic<long> wrongSizeFrom{-1}; // frames from this one on come 8 pixels narrower
+    std::atomic<long> throwFrom{-1};     // retrieve throws for this frame and every later one
+    std::atomic<bool> openThrows{false};
+    Gate openGate;
+    Gate grabGate;
+    std::chrono::milliseconds openDelay{0}; // TODO(test rewrite): replaced by openGate
 
     // Record.
     std::mutex mutex;
     std::vector<std::pair<int, int>> opens; // index, back end
     std::vector<std::pair<int, double>> sets;
-    std::atomic<int> releases{0};
+    std::vector<std::thread::id> releasedOn; // the thread of each release of an open device
     std::atomic<long> grabs{0};
     std::atomic<bool> opened{false};
 
@@ -45,8 +69,15 @@ struct FakeDevice {
     {
         return static_cast<std::uint8_t>((frame * 29 + long(offset) * 3 + long(offset / 97)) & 0xff);
     }
-    std::vector<std::pair<int, int>> openCalls();
-    std::vector<std::pair<int, double>> setCalls();
+    int releases() { return int(copy(releasedOn).size()); }
+    std::vector<std::pair<int, int>> openCalls() { return copy(opens); }
+    std::vector<std::pair<int, double>> setCalls() { return copy(sets); }
+    template <typename T>
+    std::vector<T> copy(const std::vector<T>& record)
+    {
+        std::lock_guard lock(mutex);
+        return record;
+    }
 };
 
 class FakeVideoCapture : public cv::VideoCapture {
@@ -62,7 +93,7 @@ public:
     bool retrieve(cv::OutputArray image, int flag) override;
     bool read(cv::OutputArray image) override { return grab() && retrieve(image, 0); }
     bool set(int propId, double value) override;
-    double get(int) const override { return 0.0; }
+    double get(int propId) const override;
 
 private:
     std::shared_ptr<FakeDevice> device_;
