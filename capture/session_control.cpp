@@ -42,8 +42,7 @@ void KorvanePlugin::onCaptureToggleRequested(bool startCapture)
         return;
     }
     showIdle();
-    // A stop also cancels a start that was waiting for its turn.
-    startQueued = false;
+    startQueued = false; // a stop also cancels a start waiting for its turn
     requestStop();
 }
 
@@ -79,11 +78,8 @@ void KorvanePlugin::startCaptureAsync()
         showStarting();
         return;
     }
-    if (running.load(std::memory_order_acquire)) {
-        // Nothing to start and no worker to answer: the button must not stay disabled.
-        showStartAnswered();
-        return;
-    }
+    if (running.load(std::memory_order_acquire))
+        return showStartAnswered(); // nothing to start, no worker to answer: the button must not stay disabled
     if (const auto reason = unavailableReason()) {
         LoggingService::instance()->error(names::logSource, *reason);
         showStartAnswered();
@@ -208,12 +204,12 @@ void KorvanePlugin::applyVideoSource(const QString& source)
         return;
     videoSource = source;
     showSource(source);
-    if (startPending || stopPending) {
-        // The session ends up on this source once the pending worker has answered.
-        if (startPending)
-            startQueued = true;
+    if (startPending) {
+        startQueued = true; // restarted on this source once the pending start has answered
         return;
     }
+    if (stopPending)
+        return; // a start queued behind the stop reads the new source
     if (running.load(std::memory_order_acquire)) {
         // Restarted on the new source: stopped on the stop thread, started when it answers.
         showIdle();

@@ -8,7 +8,6 @@
 
 #include <atomic>
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <optional>
 #include <thread>
@@ -96,10 +95,6 @@ private:
     void waitForWorkers();
     // Waits for the start and stop workers, then stops a session that is still running.
     void endSession();
-    // Runs work on the stop thread and waits for it: the capture object is opened on a
-    // worker and must never be closed on the user-interface thread (a DirectShow device
-    // undoes the opening thread's COM set-up on the thread that closes it).
-    void runOnStopThread(std::function<void()> work);
     // The workers' answers, queued onto the user-interface thread.
     void onStartRefused();
     void onFirstDeviceChosen();

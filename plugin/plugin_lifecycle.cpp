@@ -41,7 +41,8 @@ bool KorvanePlugin::initialize()
     connect(fpsTimer, &QTimer::timeout, this, &KorvanePlugin::updateFPS);
     fpsTimer->start(1000);
 
-    runOnStopThread([this] { videoCapture = makeVideoCapture(); });
+    // endSession closed the device on the stop thread; what goes here is a closed object.
+    videoCapture = makeVideoCapture();
     cv::setNumThreads(1);
     loadSettings();
     return true;
@@ -65,8 +66,7 @@ void KorvanePlugin::shutdown()
     // Answers the workers queued are delivered before the settings are written.
     QCoreApplication::processEvents();
     saveSettings();
-    if (videoCapture)
-        runOnStopThread([this] { videoCapture.reset(); });
+    videoCapture.reset(); // closed by endSession on the stop thread
 }
 
 void KorvanePlugin::endSession()
@@ -74,15 +74,11 @@ void KorvanePlugin::endSession()
     waitForWorkers();
     if (running.load(std::memory_order_acquire)) {
         showIdle();
-        runOnStopThread([this] { stopCapture(); });
+        // On the stop thread, never here: the device was opened on a worker, and a
+        // DirectShow device undoes COM's set-up on the thread that closes it.
+        stopThread = std::thread([this] { stopCapture(); });
+        stopThread.stop();
     }
-}
-
-void KorvanePlugin::runOnStopThread(std::function<void()> work)
-{
-    stopThread.stop();
-    stopThread = std::thread(std::move(work));
-    stopThread.stop();
 }
 
 void KorvanePlugin::waitForWorkers()

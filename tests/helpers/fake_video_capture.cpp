@@ -2,6 +2,45 @@
 
 namespace Vardel::testing {
 
+void Gate::close(std::chrono::milliseconds limit)
+{
+    std::lock_guard lock(mutex_);
+    closed_ = true;
+    until_ = std::chrono::steady_clock::now() + limit;
+}
+
+void Gate::open()
+{
+    {
+        std::lock_guard lock(mutex_);
+        closed_ = false;
+    }
+    changed_.notify_all();
+}
+
+void Gate::pass()
+{
+    std::unique_lock lock(mutex_);
+    ++held_;
+    if (!changed_.wait_until(lock, until_, [this] { return !closed_; })) {
+        forced_ = true;
+        closed_ = false;
+    }
+    --held_;
+}
+
+int Gate::held() const
+{
+    std::lock_guard lock(mutex_);
+    return held_;
+}
+
+bool Gate::forced() const
+{
+    std::lock_guard lock(mutex_);
+    return forced_;
+}
+
 bool FakeVideoCapture::open(int index, int apiPreference)
 {
     {

@@ -11,6 +11,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -20,26 +21,24 @@
 
 namespace Vardel::testing {
 
-// Holds the threads that pass it while it is closed.
+// Holds the threads that pass it while it is closed: a device slow to open, a grab that
+// blocks. As a safety net a closed gate gives way after its limit; a test that finds it
+// forced has found a thread that waited on a held one.
 class Gate {
 public:
-    void close() { open_.store(false); }
-    void open()
-    {
-        open_.store(true);
-        open_.notify_all();
-    }
-    void pass()
-    {
-        ++held_;
-        open_.wait(false);
-        --held_;
-    }
-    int held() const { return held_.load(); }
+    void close(std::chrono::milliseconds limit = std::chrono::seconds(10));
+    void open();
+    void pass();
+    int held() const;
+    bool forced() const;
 
 private:
-    std::atomic<bool> open_{true};
-    std::atomic<int> held_{0};
+    mutable std::mutex mutex_;
+    std::condition_variable changed_;
+    bool closed_ = false;
+    bool forced_ = false;
+    int held_ = 0;
+    std::chrono::steady_clock::time_point until_;
 };
 
 struct FakeDevice {

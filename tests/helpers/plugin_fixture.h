@@ -19,11 +19,14 @@ struct PluginEnvironment {
     std::string ringName;
     std::unique_ptr<SettingsManager> settings;
 
+    QString previousRing = SharedMemoryManager::instance().getVideoRingBufferName();
+
     explicit PluginEnvironment(const char* what = "plugin") : ringName(uniqueRingName(what))
     {
         SharedMemoryManager::instance().setVideoRingBufferName(QString::fromStdString(ringName));
         settings = std::make_unique<SettingsManager>(iniPath);
     }
+    ~PluginEnvironment() { SharedMemoryManager::instance().setVideoRingBufferName(previousRing); }
 
     // What is on disk right now, read by an independent reader.
     QVariant stored(const QString& key) const
