@@ -37,7 +37,7 @@ void prefetchSlotStart(const std::uint8_t* data)
 
 void KorvanePlugin::captureLoop()
 {
-    platform::raiseFrameThreadPriority();
+    platform::prepareFrameThread();
     const std::uint32_t width = captureWidth;
     const std::uint32_t height = captureHeight;
     FrameSlot header = bgrFrameHeader(width, height);
@@ -115,7 +115,7 @@ void KorvanePlugin::captureLoop()
 
 void KorvanePlugin::testPatternLoop()
 {
-    platform::raiseFrameThreadPriority();
+    platform::prepareFrameThread();
     const std::uint32_t width = captureWidth;
     const std::uint32_t height = captureHeight;
     FrameSlot header = bgrFrameHeader(width, height);

@@ -18,7 +18,7 @@ int captureBackend();
 
 // Names the calling thread as the frame thread, for debuggers and per-thread views, and
 // raises its scheduling priority; best effort, failures ignored.
-void raiseFrameThreadPriority();
+void prepareFrameThread();
 
 // The test pattern's sleeps between frames, for one session: holds whatever the system
 // needs for waits much shorter than a frame (at 240 frames/s one is 4.2 ms) until the

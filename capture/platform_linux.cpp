@@ -16,7 +16,7 @@ QStringList videoDeviceEntries() { return v4l2::deviceEntries(QStringLiteral("/d
 
 int captureBackend() { return cv::CAP_V4L2; }
 
-void raiseFrameThreadPriority()
+void prepareFrameThread()
 {
     // At most 15 characters; top -H, ps and debuggers show it.
     (void)::pthread_setname_np(::pthread_self(), "korvane-frames");

@@ -29,7 +29,7 @@ QStringList videoDeviceEntries()
 
 int captureBackend() { return cv::CAP_DSHOW; }
 
-void raiseFrameThreadPriority() { win32::prepareFrameThread(); }
+void prepareFrameThread() { win32::prepareFrameThread(); }
 
 struct FrameWaiter::Timer : win32::FrameTimer {};
 
