@@ -66,6 +66,7 @@ private slots:
         QCOMPARE(s.device.releases(), 1);
         QVERIFY(!reader.captureActive());
         // With nothing running a stop still reports itself.
+        Probe::settle(s.plugin);
         s.request(false);
         QTRY_COMPARE(s.count("info", QStringLiteral("Capture stopped")), 2);
     }

@@ -56,7 +56,9 @@ private slots:
                     QTest::mouseClick(s.ui.refresh(), Qt::LeftButton);
                 break;
             case 5:
-                Probe::fpsLastTime(s.plugin) -= 1'000'000'000;
+                // Once running is seen the start worker has written the statistics.
+                if (Probe::running(s.plugin).load())
+                    Probe::fpsLastTime(s.plugin) -= 1'000'000'000;
                 Probe::updateFPS(s.plugin);
                 break;
             case 6:
