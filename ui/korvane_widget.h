@@ -85,6 +85,7 @@ private:
     QLabel* writeFpsLabel = nullptr;
     bool isCapturing = false;
     bool initialized = false;
+    bool warningOpen = false; // the 1440p warning's event loop runs
     QString pendingVideoSource;
     QStringList availableSources;
     QList<int> frameRates;
