@@ -90,8 +90,6 @@ private:
     QStringList availableSources;
     QList<int> frameRates;
     QStringList resolutions;
-
-    friend struct KorvaneWidgetProbe; // white-box access for the tests
 };
 
 } // namespace Vardel
