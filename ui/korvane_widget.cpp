@@ -41,7 +41,16 @@ KorvaneWidget::KorvaneWidget(KorvanePlugin* plugin, QWidget* parent)
     refreshAvailableSources();
 }
 
-KorvaneWidget::~KorvaneWidget() = default;
+KorvaneWidget::~KorvaneWidget()
+{
+    // Deleted while the 1440p warning is open: the warning runs inside the resolution
+    // chooser's signal, and the chooser still works on itself once that returns.
+    if (warningOpen) {
+        resolutionCombo->disconnect();
+        resolutionCombo->setParent(nullptr);
+        resolutionCombo->deleteLater();
+    }
+}
 
 void KorvaneWidget::setupUi()
 {
@@ -200,9 +209,11 @@ void KorvaneWidget::onResolutionIndexChanged(int index)
                "understands the performance implications.\n\n"
                "For all users, 1080p capture is recommended. You may still play your game at any resolution.\n\n"),
             QMessageBox::Ok, this);
+        warningOpen = true;
         box->exec();
         if (!self)
             return;
+        warningOpen = false;
         delete box.data();
     }
     emit captureResolutionChanged(resolution);

@@ -85,12 +85,11 @@ private:
     QLabel* writeFpsLabel = nullptr;
     bool isCapturing = false;
     bool initialized = false;
+    bool warningOpen = false; // the 1440p warning's event loop runs
     QString pendingVideoSource;
     QStringList availableSources;
     QList<int> frameRates;
     QStringList resolutions;
-
-    friend struct KorvaneWidgetProbe; // white-box access for the tests
 };
 
 } // namespace Vardel
