@@ -35,7 +35,6 @@ const QString kCaptureStopped = korvaneLine("info", QStringLiteral("Capture stop
 // thread stuck in a grab takes (the back end's 10 s time-out).
 constexpr double kMaxStallMs = 200.0;
 
-
 // CPU seconds the frame thread has used, found by the name it gives itself; -1 without one.
 double frameThreadCpuSeconds()
 {
