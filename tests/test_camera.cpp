@@ -1,0 +1,237 @@
+// The plug-in on a real camera path: OpenCV's V4L2 back end reading the virtual camera
+// (scripts/virtual-camera; CTest starts it, runs this suite under its V4L2 emulation and
+// stops it), the panel driven as a user does, and vardel-ring reading the ring from
+// another process. The camera delivers 1280x720 at 30 frames/s in one solid colour.
+
+#include "bench/stall_meter.h"
+#include "helpers/log_capture.h"
+#include "helpers/panel_driver.h"
+#include "helpers/plugin_fixture.h"
+#include "helpers/plugin_probe.h"
+
+#include <QDir>
+#include <QImage>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTest>
+#include <QToolButton>
+
+#include <unistd.h>
+
+using namespace Vardel;
+using namespace std::chrono_literals;
+using Probe = KorvanePluginProbe;
+using testing::korvaneLine;
+
+namespace {
+
+const QString kNode = QStringLiteral(KORVANE_CAMERA_NODE);
+const QString kCam = kNode + QStringLiteral(": Test-Cam");
+const QString kTest = QStringLiteral("-1: Video Test");
+const QString kStopped = korvaneLine("warning", QStringLiteral("Device stopped delivering frames; retrying"));
+const QString kCaptureStopped = korvaneLine("info", QStringLiteral("Capture stopped"));
+// The longest the user-interface thread may go without its event loop: twice what one
+// preemption takes on a loaded two-core machine, a fiftieth of what a join of a frame
+// thread stuck in a grab takes (the back end's 10 s time-out).
+constexpr double kMaxStallMs = 200.0;
+
+// CPU seconds the frame thread has used, found by the name it gives itself; -1 without one.
+double frameThreadCpuSeconds()
+{
+    const QString task = QStringLiteral("/proc/self/task/");
+    for (const QString& id : QDir(task).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile comm(task + id + QStringLiteral("/comm")), stat(task + id + QStringLiteral("/stat"));
+        if (comm.open(QIODevice::ReadOnly) && comm.readAll() == "korvane-frames\n" && stat.open(QIODevice::ReadOnly)) {
+            // utime and stime, fields 14 and 15, counted here from the state (field 3).
+            const QList<QByteArray> fields = stat.readAll().split(')').last().simplified().split(' ');
+            return double(fields[11].toLongLong() + fields[12].toLongLong()) / double(::sysconf(_SC_CLK_TCK));
+        }
+    }
+    return -1;
+}
+
+// Waits with the event loop running, generously for a loaded machine.
+bool until(const std::function<bool()>& done) { return bench::runEventLoopUntil(done, 20000); }
+
+// Runs scripts/virtual-camera on this suite's camera, outside the V4L2 emulation; the
+// event loop runs meanwhile, so the script's run is no stall of the plug-in's.
+bool camera(const char* command)
+{
+    QProcess process;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.remove(QStringLiteral("LD_PRELOAD"));
+    process.setProcessEnvironment(environment);
+    process.start(QStringLiteral(KORVANE_VIRTUAL_CAMERA), {QLatin1String(command), QStringLiteral("--node"), kNode});
+    return until([&] { return process.state() == QProcess::NotRunning; }) && process.exitStatus() == QProcess::NormalExit
+        && process.exitCode() == 0;
+}
+
+// The plug-in with its panel, the camera chosen at 30 frames/s.
+struct CameraSession {
+    testing::PluginEnvironment env{"camera"};
+    KorvanePlugin plugin;
+    std::unique_ptr<QWidget> panel;
+    testing::PanelDriver ui{nullptr};
+    testing::LogCapture log;
+    bench::StallMeter meter{2ms};
+
+    CameraSession()
+    {
+        plugin.setSettingsManager(env.settings.get());
+        plugin.initialize();
+        panel.reset(plugin.createWidget());
+        ui = testing::PanelDriver(panel.get());
+        choose(kCam);
+        ui.choose(ui.frameRates(), 30);
+        ui.choose(ui.resolutions(), QStringLiteral("1280x720"));
+        meter.start();
+    }
+    ~CameraSession() { plugin.shutdown(); }
+
+    bool choose(const QString& source) { return ui.choose(ui.devices(), source); }
+    int frames() { return Probe::framesWritten(plugin).load(); }
+    // Frames arrive in a session the panel shows, from the camera or the test source.
+    bool capturing(bool test = false)
+    {
+        return until([&] { return ui.capturing() && Probe::testMode(plugin) == test && frames() > 0; });
+    }
+    bool start() { ui.click(); return capturing(); }
+    // Until no frame has come for half a second: the frame thread waits in a grab.
+    bool stalled()
+    {
+        const std::int64_t deadline = steadyNowNs() + 20'000'000'000;
+        for (int before = -1; before != frames() && steadyNowNs() < deadline; bench::runEventLoopFor(500))
+            before = frames();
+        return steadyNowNs() < deadline;
+    }
+    bool logged(const QString& line, int times = 1) { return until([&] { return log.count(line) == times; }); }
+    bool stallBounded(const char* what, double boundMs = kMaxStallMs)
+    {
+        qInfo("%s: longest stall of the user-interface thread %.1f ms", what, meter.longestMs());
+        return meter.longestMs() < boundMs;
+    }
+};
+
+} // namespace
+
+class CameraTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    // Leaves the camera as the next case needs it, also after a failure: present,
+    // delivering, free for a new client.
+    void cleanup() { camera("add"); camera("resume"); QVERIFY(camera("ready")); }
+
+    void aSessionOnTheCamera()
+    {
+        CameraSession s;
+        QVERIFY(s.start());
+        // Three seconds of the ring read from another process: every frame sound, and those
+        // published (read or skipped) at the camera's rate; a buffer handed out twice, or
+        // stale ones, would show as twice the rate.
+        QTemporaryDir folder;
+        QProcess reader;
+        reader.start(QCoreApplication::applicationDirPath() + QStringLiteral("/vardel-ring"),
+                     {QString::fromStdString(s.env.ringName), QStringLiteral("--seconds"), QStringLiteral("3"),
+                      QStringLiteral("--snapshot"), folder.filePath(QStringLiteral("last.png"))});
+        QVERIFY(until([&] { return reader.state() == QProcess::NotRunning; }));
+        const QString seen = QString::fromLocal8Bit(reader.readAll());
+        const auto summary = QRegularExpression(QStringLiteral("frames=(\\d+) skipped=(\\d+) torn=\\d+ bad=0 size=1280x720")).match(seen);
+        const int published = summary.captured(1).toInt() + summary.captured(2).toInt();
+        qInfo("vardel-ring: %s", qPrintable(summary.captured(0)));
+        QVERIFY2(reader.exitCode() == 0 && summary.hasMatch() && published > 60 && published < 135, qPrintable(seen));
+
+        // Stop, Start again, to the test source and back while capturing.
+        s.ui.click();
+        QVERIFY(s.ui.idle());
+        QVERIFY(s.logged(kCaptureStopped) && camera("ready") && s.start());
+        QVERIFY(s.choose(kTest) && s.capturing(true));
+        QVERIFY(camera("ready") && s.choose(kCam) && s.capturing());
+        QVERIFY(s.stallBounded("stop, start, source changes"));
+
+        // The last frame the reader saw: 2060c0 after the camera's YUV round trip, blue 192,
+        // green 96, red 32, each within 2.
+        const QImage picture = QImage(folder.filePath(QStringLiteral("last.png"))).convertToFormat(QImage::Format_BGR888);
+        QCOMPARE(picture.size(), QSize(1280, 720));
+        const int bgr[3] = {192, 96, 32};
+        int wrong = 0;
+        for (qsizetype i = 0; i < picture.sizeInBytes(); ++i) // rows of 3840 bytes: packed
+            wrong += std::abs(picture.constBits()[i] - bgr[i % 3]) > 2;
+        QCOMPARE(wrong, 0);
+
+        // A size the camera cannot give: captured at its own, the user's choice kept.
+        s.ui.click();
+        QVERIFY(s.logged(kCaptureStopped, 4) && camera("ready")); // one for each source change too
+        QVERIFY(s.ui.choose(s.ui.resolutions(), QStringLiteral("1920x1080")) && s.start());
+        QCOMPARE(s.log.count(korvaneLine("warning", QStringLiteral("Device %1 cannot deliver 1920x1080; capturing at "
+                                                                   "1280x720 instead").arg(kCam))), 1);
+        QCOMPARE(s.ui.resolutions()->currentData().toString(), QStringLiteral("1920x1080"));
+        QCOMPARE(s.env.stored(QStringLiteral("captureResolution")).toString(), QStringLiteral("1920x1080"));
+
+        // The host exits while frames come: it waits for the frame thread's next frame.
+        s.meter.start();
+        s.plugin.shutdown();
+        QVERIFY(s.stallBounded("shutdown while capturing"));
+    }
+
+    void aRemovedSourceIsRetriedWithoutSpinning()
+    {
+        CameraSession s;
+        // Paused first: the emulation takes a removed source's buffers away at once, also
+        // from under a frame OpenCV is still converting (SIGSEGV in its colour conversion).
+        QVERIFY(s.start() && camera("pause") && s.stalled() && camera("remove"));
+        // The first grab waits for the back end's time-out (10 s), the later ones fail at once.
+        QVERIFY(s.logged(kStopped));
+        const double cpuFrom = frameThreadCpuSeconds();
+        bench::runEventLoopFor(2000); // two seconds or a little more
+        const double share = (frameThreadCpuSeconds() - cpuFrom) / 2;
+        qInfo("frame thread with the source gone: %.1f %% of a core", share * 100);
+        QVERIFY(cpuFrom >= 0 && share < 0.15);
+        QVERIFY(s.ui.capturing() && Probe::running(s.plugin).load() && s.log.count(kStopped) == 1);
+
+        // Stopped before the source comes back: the emulation gives a device opened before
+        // its source went no frames from the new one, and crashes closing it after that.
+        s.ui.click();
+        QVERIFY(s.logged(kCaptureStopped));
+        QTest::mouseClick(s.ui.refresh(), Qt::LeftButton);
+        QVERIFY(!s.ui.values(s.ui.devices()).contains(kCam));
+        QVERIFY(camera("add"));
+        QTest::mouseClick(s.ui.refresh(), Qt::LeftButton);
+        QVERIFY(s.ui.values(s.ui.devices()).contains(kCam));
+    }
+
+    void aStalledDeviceHoldsUpNeitherThePanelNorItsSession()
+    {
+        CameraSession s;
+        QVERIFY(s.start() && camera("pause") && s.logged(kStopped) && s.ui.capturing());
+        // While the next grab waits, the user picks the test source: the panel answers at
+        // once and the session moves over when the grab returns.
+        QVERIFY(s.choose(kTest) && s.ui.button()->text() == QStringLiteral("Starting..."));
+        QVERIFY(camera("resume") && s.capturing(true));
+        QCOMPARE(s.log.count(korvaneLine("info", QStringLiteral("Device delivers frames again"))), 1);
+
+        // Stop, Start and another source while a grab waits: idle at once, the start
+        // queued behind the stop. (A start on the camera would come as soon as the last
+        // client left, which the emulation starves: the test source.)
+        QVERIFY(camera("ready") && s.choose(kCam) && s.capturing());
+        QVERIFY(camera("pause") && s.stalled());
+        s.ui.click();
+        QVERIFY(s.ui.idle());
+        s.ui.click();
+        QVERIFY(s.choose(kTest));
+        bench::runEventLoopFor(300);
+        QVERIFY(s.ui.button()->text() == QStringLiteral("Starting...") && !s.ui.button()->isEnabled());
+        QVERIFY(s.stallBounded("source change, stop and start with a blocked grab"));
+        QVERIFY(camera("resume") && s.capturing(true));
+
+        // The host exits while a grab waits: OpenCV's V4L2 back end gives up after 10 s.
+        QVERIFY(camera("ready") && s.choose(kCam) && s.capturing());
+        QVERIFY(camera("pause") && s.stalled());
+        s.meter.start();
+        s.plugin.shutdown();
+        QVERIFY(s.stallBounded("shutdown with a blocked grab", 15000));
+    }
+};
+
+QTEST_MAIN(CameraTest)
+#include "test_camera.moc"
