@@ -2,7 +2,7 @@
 #   make run        install, build, and run the host capturing the test source
 #   make test       install, build, and run every test (PRESET=asan or tsan: under a sanitizer)
 #   make test-load  the long load test: four readers, 2560x1440 at 240 frames per second, 30 s
-#   make fuzz       build the fuzz targets with clang and run each for FUZZ_SECONDS (60)
+#   make fuzz       build the fuzz target with clang and run it for FUZZ_SECONDS (60)
 PRESET ?= default
 BUILD := build/$(PRESET)
 RUN_ARGS ?=
