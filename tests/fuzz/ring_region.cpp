@@ -18,42 +18,18 @@
 #include <unistd.h>
 
 using namespace Vardel;
-
-namespace {
-
-constexpr std::uint64_t kMaxBuiltBytes = 8ull << 20; // larger regions are only checked: runs stay quick
-
-void require(bool condition)
-{
-    if (!condition)
-        __builtin_trap();
-}
-
-void checkHeader(const ring::FixedHeader& header, std::uint64_t objectBytes)
-{
-    std::string error;
-    const auto accepted = ring::validateHeader(header, objectBytes, error);
-    require(accepted.has_value() == error.empty());
-    if (!accepted)
-        return;
-    const auto own = ring::makeGeometry(header.slotCount, header.slotBytes);
-    require(header.magic == ring::kMagic && header.version == ring::kVersion && own);
-    require(own->regionBytes == accepted->regionBytes && own->dataOffset == accepted->dataOffset);
-    require(accepted->regionBytes <= objectBytes && accepted->slotStride >= accepted->slotBytes);
-}
-
-} // namespace
+#define REQUIRE(condition) ((condition) ? void() : __builtin_trap())
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     ring::FixedHeader header;
     std::uint64_t objectBytes;
     constexpr std::size_t kPrefix = 1 + sizeof header + sizeof objectBytes;
+    constexpr std::uint64_t kMaxBuiltBytes = 8ull << 20; // larger regions are only checked: runs stay quick
     if (size < kPrefix)
         return 0;
     std::memcpy(&header, data + 1, sizeof header);
     std::memcpy(&objectBytes, data + 1 + sizeof header, 8);
-    checkHeader(header, objectBytes);
     const auto claimed = ring::makeGeometry(header.slotCount, header.slotBytes);
     if (data[0] & 1)
         header.magic = ring::kMagic, header.version = ring::kVersion;
@@ -61,7 +37,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         header.dataOffset = claimed->dataOffset, header.regionBytes = claimed->regionBytes;
     if ((data[0] & 4) && claimed)
         objectBytes = claimed->regionBytes;
-    checkHeader(header, objectBytes);
+    std::string error;
+    const auto accepted = ring::validateHeader(header, objectBytes, error);
+    REQUIRE(accepted.has_value() == error.empty()
+            && (!accepted || (header.magic == ring::kMagic && header.version == ring::kVersion && claimed
+                              && claimed->regionBytes == accepted->regionBytes && claimed->dataOffset == accepted->dataOffset
+                              && accepted->regionBytes <= objectBytes)));
     if (objectBytes > kMaxBuiltBytes)
         return 0;
 
@@ -71,39 +52,31 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::memcpy(region.data() + sizeof header, data + kPrefix, std::min(size - kPrefix, region.size() - sizeof header));
     region.resize(objectBytes);
     const std::string name = "korvane-fuzz-ring-" + std::to_string(::getpid());
-    ::shm_unlink(("/" + name).c_str());
-    const int fd = ::shm_open(("/" + name).c_str(), O_RDWR | O_CREAT | O_EXCL, 0600);
-    require(fd >= 0 && ::ftruncate(fd, off_t(region.size())) == 0);
-    require(::pwrite(fd, region.data(), region.size(), 0) == ssize_t(region.size()));
+    const int fd = ::shm_open(("/" + name).c_str(), O_RDWR | O_CREAT | O_TRUNC, 0600);
+    REQUIRE(fd >= 0 && ::ftruncate(fd, off_t(region.size())) == 0);
+    REQUIRE(::pwrite(fd, region.data(), region.size(), 0) == ssize_t(region.size()));
     ::close(fd);
 
     FrameSlot frame;
     std::vector<std::uint8_t> pixels;
     VideoRingBufferReader reader;
-    if (reader.attach(name)) {
+    if (reader.attach(name) && reader.readLatest(frame, pixels) == VideoRingBufferReader::ReadResult::Frame) {
         const auto g = *ring::makeGeometry(reader.slotCount(), reader.slotBytes());
-        (void)reader.waitForFrame(std::chrono::nanoseconds(0));
-        if (reader.readLatest(frame, pixels) == VideoRingBufferReader::ReadResult::Frame) {
-            const std::uint64_t start = g.dataOffset + (frame.frameNumber - 1) % g.slotCount * g.slotStride;
-            require(frame.frameNumber != 0 && frame.dataSize <= g.slotBytes && pixels.size() == frame.dataSize);
-            require(std::equal(pixels.begin(), pixels.end(), region.begin() + std::ptrdiff_t(start)));
-        }
+        const std::uint64_t start = g.dataOffset + (frame.frameNumber - 1) % g.slotCount * g.slotStride;
+        REQUIRE(frame.frameNumber != 0 && frame.dataSize <= g.slotBytes && pixels.size() == frame.dataSize
+                && std::equal(pixels.begin(), pixels.end(), region.begin() + std::ptrdiff_t(start)));
     }
     if ((data[0] & 8) && claimed && claimed->regionBytes <= kMaxBuiltBytes) {
         VideoRingBufferWriter writer;
-        require(writer.connect(name, header.slotCount, unsigned(header.slotBytes)));
-        require(reader.attach(name));
+        REQUIRE(writer.connect(name, header.slotCount, unsigned(header.slotBytes)) && reader.attach(name));
         auto slot = writer.acquireWriteSlot();
-        require(slot.has_value());
+        REQUIRE(slot.has_value());
         std::memset(slot->data, 0x5a, slot->capacity);
-        frame = FrameSlot{};
-        frame.height = std::uint32_t(header.slotBytes);
-        frame.stride = frame.channels = frame.width = 1;
-        frame.dataSize = frame.height;
-        writer.releaseWriteSlot(slot->slotIndex, frame);
-        require(reader.readLatest(frame, pixels) == VideoRingBufferReader::ReadResult::Frame);
-        require(frame.frameNumber == 1 && pixels.size() == header.slotBytes);
-        require(std::all_of(pixels.begin(), pixels.end(), [](std::uint8_t b) { return b == 0x5a; }));
+        const auto bytes = std::uint32_t(header.slotBytes); // one column of single bytes fills the slot
+        writer.releaseWriteSlot(slot->slotIndex, {.width = 1, .height = bytes, .channels = 1, .stride = 1, .dataSize = bytes});
+        REQUIRE(reader.readLatest(frame, pixels) == VideoRingBufferReader::ReadResult::Frame);
+        REQUIRE(frame.frameNumber == 1 && pixels.size() == header.slotBytes
+                && std::all_of(pixels.begin(), pixels.end(), [](std::uint8_t b) { return b == 0x5a; }));
     }
     ::shm_unlink(("/" + name).c_str());
     return 0;

@@ -8,10 +8,7 @@
 #include "host/ring/video_ring_buffer_reader.h"
 #include "host/ring/video_ring_buffer_writer.h"
 
-#include <chrono>
 #include <cstdio>
-#include <cstdlib>
-#include <string>
 #include <unistd.h>
 
 using namespace Vardel;
@@ -19,23 +16,17 @@ using namespace Vardel;
 int main(int argc, char** argv)
 {
     const std::string mode = argc > 2 ? argv[1] : "";
-    if (mode == "hold" && argc == 3) {
-        VideoRingBufferWriter writer;
-        if (!writer.connect(argv[2], 2, 4096))
-            return 2;
+    VideoRingBufferWriter writer;
+    if (mode == "hold" && writer.connect(argv[2], 2, 4096)) {
         std::printf("ready\n");
         std::fflush(stdout);
         for (;;)
             ::pause();
     }
-    if (mode != "bars" || argc != 5) {
-        std::fprintf(stderr, "usage: ring_peer bars NAME FRAMES TIMEOUT_MS | hold NAME\n");
-        return 64;
-    }
-    const long frames = std::atol(argv[3]);
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(std::atol(argv[4]));
     VideoRingBufferReader reader;
-    if (!reader.attachBy(argv[2], deadline))
+    const long frames = argc == 5 ? std::stol(argv[3]) : 0;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(argc == 5 ? std::stol(argv[4]) : 0);
+    if (mode != "bars" || argc != 5 || !reader.attachBy(argv[2], deadline))
         return 2;
     FrameChecker checker(FrameChecker::Expect::OneTestPatternRun);
     long good = 0, bad = 0;
