@@ -136,8 +136,7 @@ private slots:
     {
         const std::string name = testing::uniqueRingName("killed");
         QProcess peer;
-        peer.start(QCoreApplication::applicationDirPath() + QStringLiteral("/ring_peer"),
-                   {QStringLiteral("hold"), QString::fromStdString(name)});
+        peer.start(QCoreApplication::applicationDirPath() + QStringLiteral("/ring_peer"), {QString::fromStdString(name)});
         QVERIFY(peer.waitForReadyRead(30000));
         Reader reader;
         QVERIFY(reader.attach(name));
