@@ -24,11 +24,13 @@ using Reader = VideoRingBufferReader;
 namespace {
 
 // Frame `value`: every byte holds value, which the header carries as its timestamp. The
-// last bytes are written first: a copy that began before sees them changed.
+// last bytes are written first: a copy that began before sees them changed. Nothing when
+// the writer gives no slot (it knows its region was cut short).
 void publish(VideoRingBufferWriter& writer, FrameSlot header, std::uint8_t value)
 {
     auto slot = writer.acquireWriteSlot();
-    QVERIFY(slot);
+    if (!slot)
+        return;
     const std::uint64_t bytes = std::min<std::uint64_t>(header.dataSize, slot->capacity);
     std::memset(slot->data + bytes - 64, value, 64);
     std::memset(slot->data, value, bytes - 64);
@@ -118,7 +120,8 @@ private slots:
             const int fd = ::shm_open(("/" + name).c_str(), O_RDWR, 0);
             QVERIFY(cutTo >= 0 ? ::ftruncate(fd, cutTo) == 0 : ::pwrite(fd, "\0\0\0\0\0\0\0", 8, 0) == 8); // 8 zero bytes
             ::close(fd);
-            // The writer's next frame lands past the cut: it must not end the process.
+            // The writer's next frame lands past the cut, unless the writer noticed the cut already
+            // (its page warmer may have touched a page past it): it must not end the process.
             publish(writer, header, 2);
             QCOMPARE(writer.acquireWriteSlot().has_value(), cutTo < 0);
             QCOMPARE(readFrame(reader), 0);
