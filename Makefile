@@ -1,8 +1,8 @@
 # The two commands of the README, plus what else CI runs.
 #   make run        install, build, and run the host capturing the test source
 #   make test       install, build, and run every test (PRESET=asan or tsan: under a sanitizer)
-#   make test-load  the long load test: four readers, 2560x1440 at 240 frames per second, 30 s
-#   make fuzz       build the fuzz targets with clang and run each for FUZZ_SECONDS (60)
+#   make test-load  the load test: four readers, 2560x1440 at 240 frames per second, 30 s
+#   make fuzz       build the fuzz target with clang and run it for FUZZ_SECONDS (60)
 PRESET ?= default
 BUILD := build/$(PRESET)
 RUN_ARGS ?=
@@ -28,7 +28,7 @@ test: build
 
 test-load:
 	@$(MAKE) --no-print-directory build PRESET=default
-	@ctest --preset load
+	@scripts/load-test
 
 fuzz:
 	@scripts/fuzz $(FUZZ_SECONDS)
