@@ -59,7 +59,7 @@ private slots:
     {
         // Each node answers with its card, the capabilities of its driver and, flagged by
         // V4L2_CAP_DEVICE_CAPS, its own: {driver, card, bus_info, version, capabilities, device_caps, reserved}.
-        constexpr std::uint32_t video = V4L2_CAP_VIDEO_CAPTURE, meta = V4L2_CAP_META_CAPTURE, own = V4L2_CAP_DEVICE_CAPS;
+        const std::uint32_t video = V4L2_CAP_VIDEO_CAPTURE, meta = V4L2_CAP_META_CAPTURE, own = V4L2_CAP_DEVICE_CAPS;
         using Caps = v4l2_capability;
         const std::map<QString, std::optional<Caps>> nodes{
             {"video0", Caps{{}, "Cam A", {}, 0, video | meta | own, video, {}}},
@@ -68,7 +68,7 @@ private slots:
             {"video3", Caps{{}, "Planar only", {}, 0, V4L2_CAP_VIDEO_CAPTURE_MPLANE, 0, {}}},
             {"video10", Caps{{}, "", {}, 0, video, 0, {}}}, {"video4", std::nullopt}}; // video4 cannot be opened
         QTemporaryDir dev;
-        for (const char* name : {"video0", "video1", "video2", "video3", "video10", "video4", "video007", "videox", "vbi0"})
+        for (auto name : {"video0", "video1", "video2", "video3", "video10", "video4", "video007", "videox", "vbi0"})
             QFile(dev.filePath(QLatin1String(name))).open(QIODevice::WriteOnly);
         // A file that is no videoN node would be listed if it were asked.
         const auto query = [&](const QString& path) {
@@ -103,8 +103,8 @@ private slots:
 
     void openingCapturesAtTheSizeTheDeviceSettlesOn()
     {
-        const auto opened = [](const char* what) {
-            return korvaneLine("info", QStringLiteral("Opened Device %1 30fps (BGR-only mode)").arg(QLatin1String(what)));
+        const auto opened = [](const QString& what) {
+            return korvaneLine("info", QStringLiteral("Opened Device %1 30fps (BGR-only mode)").arg(what));
         };
         const auto error = [](const char* text) { return korvaneLine("error", QLatin1String(text)); };
         // Source, size asked for, size the device reports after the six calls, index opened (-1: none), log.
@@ -131,10 +131,11 @@ private slots:
             QCOMPARE(plugin.device->openCalls(), (index < 0 ? Opens{} : Opens{{index, cv::CAP_V4L2}}));
             QCOMPARE(plugin.device->opened.load(), ok); // a device that cannot be used is closed again
             if (ok) {
+                using Sets = std::vector<std::pair<int, double>>;
                 QCOMPARE(plugin.device->setCalls(),
-                         (std::vector<std::pair<int, double>>{{cv::CAP_PROP_CONVERT_RGB, 1}, {cv::CAP_PROP_FRAME_WIDTH, asked.width()},
-                                                              {cv::CAP_PROP_FRAME_HEIGHT, asked.height()}, {cv::CAP_PROP_FPS, 30},
-                                                              {cv::CAP_PROP_BUFFERSIZE, 0}, {cv::CAP_PROP_READ_TIMEOUT_MSEC, 1}}));
+                         (Sets{{cv::CAP_PROP_CONVERT_RGB, 1}, {cv::CAP_PROP_FRAME_WIDTH, asked.width()},
+                               {cv::CAP_PROP_FRAME_HEIGHT, asked.height()}, {cv::CAP_PROP_FPS, 30},
+                               {cv::CAP_PROP_BUFFERSIZE, 0}, {cv::CAP_PROP_READ_TIMEOUT_MSEC, 1}}));
                 QCOMPARE(QSize(int(Probe::captureWidth(plugin)), int(Probe::captureHeight(plugin))), settled);
             }
         }
@@ -161,6 +162,7 @@ private slots:
         QCOMPARE(opensAfter("0: Broken"), 4u); // and held off again from that failure
         QCOMPARE(log.count(korvaneLine("error", QStringLiteral("Failed to open video source: 0: Broken"))), 3);
     }
+
     void testPatternIsDrawnByTheRule()
     {
         // The eight bars, literally, blue-green-red: white, yellow, cyan, green, magenta, red, blue, black.
@@ -220,15 +222,16 @@ private slots:
             QCOMPARE(reader.waitForFrame(10s), VideoRingBufferReader::WaitResult::Frame);
             QCOMPARE(reader.readLatest(*frame, pixels), VideoRingBufferReader::ReadResult::Frame);
         }
-        const std::int64_t stopAsked = steadyNowNs();
+        const std::int64_t stopAt = steadyNowNs();
         Probe::stopLoop(plugin);
-        QVERIFY(steadyNowNs() - stopAsked < 5'000'000'000); // generous: the sleep runs out first
+        QVERIFY(steadyNowNs() - stopAt < 5'000'000'000); // generous: the sleep runs out first
         QCOMPARE(reader.latestFrameNumber(), std::uint64_t(Probe::framesWritten(plugin).load()));
 
-        QVERIFY(started < first.timestampNs && first.timestampNs < header.timestampNs && header.timestampNs < stopAsked);
-        QCOMPARE((std::vector<double>{double(header.width), double(header.height), double(header.channels), double(header.stride),
-                                      double(header.dataSize), double(header.pixelFormat), double(header.flags),
-                                      double(header.colorSpace), header.gamma, header.exposure, header.gain}),
+        QVERIFY(started < first.timestampNs && first.timestampNs < header.timestampNs && header.timestampNs < stopAt);
+        QCOMPARE((std::vector<double>{double(header.width), double(header.height), double(header.channels),
+                                      double(header.stride), double(header.dataSize), double(header.pixelFormat),
+                                      double(header.flags), double(header.colorSpace), header.gamma, header.exposure,
+                                      header.gain}),
                  (std::vector<double>{1366, 7, 3, 1366 * 3, 1366 * 7 * 3, 3, 0, 0, 0, 0, 0}));
         QVERIFY(pixels == byRule(1366, 7, std::uint32_t(header.frameNumber - 1))); // ring frame k is frame n = k - 1
     }

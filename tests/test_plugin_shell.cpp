@@ -40,10 +40,10 @@ private slots:
         const QJsonObject block = QPluginLoader(QStringLiteral(KORVANE_PLUGIN_PATH)).metaData(); // nothing loaded
         QCOMPARE(block.value(QLatin1String("IID")).toString(), QStringLiteral("com.vardel.IUIPlugin"));
         QCOMPARE(block.value(QLatin1String("className")).toString(), QStringLiteral("KorvanePlugin"));
-        QCOMPARE(block.value(QLatin1String("MetaData")).toObject(), json(R"({"author": "Vardel Team", "dependencies": [],
-            "description": "Video capture using OpenCV with DirectShow device enumeration", "displayName": "Korvane",
-            "features": ["korvane", "directshow_enumeration", "camera_support", "video_preview"],
-            "platform": "windows", "priority": 50, "requiresAuthentication": false,
+        QCOMPARE(block.value(QLatin1String("MetaData")).toObject(), json(R"({"author": "Vardel Team",
+            "dependencies": [], "description": "Video capture using OpenCV with DirectShow device enumeration",
+            "displayName": "Korvane", "features": ["korvane", "directshow_enumeration", "camera_support",
+            "video_preview"], "platform": "windows", "priority": 50, "requiresAuthentication": false,
             "type": "video_source", "version": "1.0.0"})"));
 
         KorvanePlugin plugin;
@@ -85,8 +85,7 @@ private slots:
             plugin.setSettingsManager(env.settings.get());
         QVERIFY(plugin.initialize());
         QCOMPARE((QStringList{Probe::videoSource(plugin), QString::number(Probe::captureFrameRate(plugin)),
-                              Probe::captureResolution(plugin)}),
-                 loaded);
+                              Probe::captureResolution(plugin)}), loaded);
         // Every change writes all three keys, also into a file that has lost them; without a
         // manager nothing is written, and only initialize says so.
         QFile::remove(env.iniPath);
