@@ -1,120 +1,127 @@
-// The plug-in as the host sees it before anything runs: its metadata, its entry points,
-// its type answers and its identity.
+// The plug-in as the host sees it: the metadata it reads before loading anything, the type
+// answers and identity, and the lifecycle with its settings, on a settings file and a ring
+// of the test's own.
 
-#include "host/plugin_interfaces.h"
+#include "helpers/log_capture.h"
+#include "helpers/plugin_fixture.h"
+#include "helpers/plugin_probe.h"
+#include "host/ring/video_ring_buffer_reader.h"
 
 #include <QApplication>
-#include <QJsonArray>
-#include <QLibrary>
+#include <QFile>
+#include <QJsonDocument>
 #include <QPluginLoader>
-#include <QPointer>
 #include <QTest>
 
 using namespace Vardel;
+using Probe = KorvanePluginProbe;
+
+namespace {
+
+QJsonObject json(const char* text) { return QJsonDocument::fromJson(text).object(); }
+
+// The three settings in the file right now, in the order they are written.
+QStringList onDisk(const testing::PluginEnvironment& env)
+{
+    QStringList values;
+    for (const char* key : {"videoSource", "captureFrameRate", "captureResolution"})
+        values << env.stored(QLatin1String(key)).toString();
+    return values;
+}
+
+} // namespace
 
 class PluginShellTest : public QObject {
     Q_OBJECT
 
 private slots:
-    void metadataIsReadWithoutInstantiating()
+    void identityAsTheHostReadsIt()
     {
-        QPluginLoader loader(QStringLiteral(KORVANE_PLUGIN_PATH));
-        const QJsonObject meta = loader.metaData();
-        QCOMPARE(meta.value(QStringLiteral("IID")).toString(), QStringLiteral("com.vardel.IUIPlugin"));
-        QCOMPARE(meta.value(QStringLiteral("className")).toString(), QStringLiteral("KorvanePlugin"));
+        const QJsonObject block = QPluginLoader(QStringLiteral(KORVANE_PLUGIN_PATH)).metaData(); // nothing loaded
+        QCOMPARE(block.value(QLatin1String("IID")).toString(), QStringLiteral("com.vardel.IUIPlugin"));
+        QCOMPARE(block.value(QLatin1String("className")).toString(), QStringLiteral("KorvanePlugin"));
+        QCOMPARE(block.value(QLatin1String("MetaData")).toObject(), json(R"({"author": "Vardel Team",
+            "dependencies": [], "description": "Video capture using OpenCV with DirectShow device enumeration",
+            "displayName": "Korvane", "features": ["korvane", "directshow_enumeration", "camera_support",
+            "video_preview"], "platform": "windows", "priority": 50, "requiresAuthentication": false,
+            "type": "video_source", "version": "1.0.0"})"));
 
-        const QJsonObject data = meta.value(QStringLiteral("MetaData")).toObject();
-        QCOMPARE(data.size(), 10);
-        QCOMPARE(data.value(QStringLiteral("author")).toString(), QStringLiteral("Vardel Team"));
-        QVERIFY(data.value(QStringLiteral("dependencies")).isArray());
-        QVERIFY(data.value(QStringLiteral("dependencies")).toArray().isEmpty());
-        QCOMPARE(data.value(QStringLiteral("description")).toString(),
-                 QStringLiteral("Video capture using OpenCV with DirectShow device enumeration"));
-        QCOMPARE(data.value(QStringLiteral("displayName")).toString(), QStringLiteral("Korvane"));
-        const QJsonArray features = data.value(QStringLiteral("features")).toArray();
-        QCOMPARE(features, (QJsonArray{QStringLiteral("korvane"), QStringLiteral("directshow_enumeration"),
-                                       QStringLiteral("camera_support"), QStringLiteral("video_preview")}));
-        QCOMPARE(data.value(QStringLiteral("platform")).toString(), QStringLiteral("windows"));
-        QVERIFY(data.value(QStringLiteral("priority")).isDouble());
-        QCOMPARE(data.value(QStringLiteral("priority")).toInt(), 50);
-        QVERIFY(data.value(QStringLiteral("requiresAuthentication")).isBool());
-        QCOMPARE(data.value(QStringLiteral("requiresAuthentication")).toBool(), false);
-        QCOMPARE(data.value(QStringLiteral("type")).toString(), QStringLiteral("video_source"));
-        QCOMPARE(data.value(QStringLiteral("version")).toString(), QStringLiteral("1.0.0"));
-    }
-
-    void oneInstanceAtATime()
-    {
-        QLibrary library(QStringLiteral(KORVANE_PLUGIN_PATH));
-        QVERIFY2(library.load(), qPrintable(library.errorString()));
-        using Instance = QObject* (*)();
-        auto instance = reinterpret_cast<Instance>(library.resolve("qt_plugin_instance"));
-        QVERIFY(instance);
-        QVERIFY(library.resolve("qt_plugin_query_metadata_v2"));
-
-        QPointer<QObject> first = instance();
-        QVERIFY(first);
-        QCOMPARE(instance(), first.data());
-        first->setObjectName(QStringLiteral("first"));
-        delete first.data();
-        QVERIFY(!first);
-        QPointer<QObject> second = instance();
-        QVERIFY(second);
-        QVERIFY(second->objectName().isEmpty()); // a fresh object, not the old one revived
-        QCOMPARE(second->parent(), nullptr);
-        delete second.data();
-    }
-
-    void typeQueriesAndIdentity()
-    {
-        QPluginLoader loader(QStringLiteral(KORVANE_PLUGIN_PATH));
-        QObject* object = loader.instance();
-        QVERIFY2(object, qPrintable(loader.errorString()));
-
-        auto* asPlugin = qobject_cast<IPlugin*>(object);
-        auto* asUiPlugin = qobject_cast<IUIPlugin*>(object);
-        QVERIFY(asPlugin && asUiPlugin);
-        QCOMPARE(static_cast<void*>(asPlugin), static_cast<void*>(asUiPlugin));
-        QVERIFY(static_cast<void*>(asUiPlugin) != static_cast<void*>(object));
-
-        QCOMPARE(object->qt_metacast(nullptr), nullptr);
-        QCOMPARE(object->qt_metacast("Vardel::KorvanePlugin"), static_cast<void*>(object));
-        QCOMPARE(object->qt_metacast("IUIPlugin"), static_cast<void*>(asUiPlugin));
-        QCOMPARE(object->qt_metacast("com.vardel.IPlugin/1.0"), static_cast<void*>(asUiPlugin));
-        QCOMPARE(object->qt_metacast("com.vardel.IUIPlugin/1.0"), static_cast<void*>(asUiPlugin));
-        QCOMPARE(object->qt_metacast("com.vardel.IUIPlugin"), nullptr);
-        QCOMPARE(object->qt_metacast("Vardel::Nothing"), nullptr);
-        QCOMPARE(object->qt_metacast("QObject"), static_cast<void*>(object));
-
-        QCOMPARE(asUiPlugin->pluginId(), QStringLiteral("korvane"));
-        QCOMPARE(asUiPlugin->name(), QStringLiteral("Korvane"));
-        QCOMPARE(asUiPlugin->version(), QStringLiteral("1.0.0"));
-        QVERIFY(asUiPlugin->dependencies().isEmpty());
-        QCOMPARE(asUiPlugin->reservedObject(), nullptr);
-        QVERIFY(asUiPlugin->reservedFlag1());
-        QVERIFY(asUiPlugin->reservedFlag2());
-
-        const QJsonObject meta = asUiPlugin->metadata();
-        QCOMPARE(meta.size(), 8);
-        QCOMPARE(meta.value(QStringLiteral("description")).toString(),
-                 QStringLiteral("Optimized video capture for modern gaming capture cards"));
-        QVERIFY(meta.value(QStringLiteral("priority")).isDouble());
-        QCOMPARE(meta.value(QStringLiteral("priority")).toInt(), 50);
-        QVERIFY(meta.value(QStringLiteral("requiresAuthentication")).isBool());
-        QVERIFY(!meta.contains(QStringLiteral("features")) && !meta.contains(QStringLiteral("dependencies")));
-
-        // The meta-object: five slots, nothing else of its own.
-        const QMetaObject* mo = object->metaObject();
-        QCOMPARE(mo->methodCount() - mo->methodOffset(), 5);
-        QCOMPARE(mo->method(mo->methodOffset() + 0).methodSignature(), QByteArray("onVideoSourceChanged(QString)"));
-        QCOMPARE(mo->method(mo->methodOffset() + 3).methodSignature(), QByteArray("onCaptureToggleRequested(bool)"));
-        QCOMPARE(mo->method(mo->methodOffset() + 4).methodSignature(), QByteArray("updateFPS()"));
-        QCOMPARE(mo->propertyCount() - mo->propertyOffset(), 0);
-
-        // A language change before there is a panel creates none.
-        asUiPlugin->retranslate();
+        KorvanePlugin plugin;
+        auto* host = qobject_cast<IUIPlugin*>(&plugin);
+        QVERIFY(host && static_cast<void*>(qobject_cast<IPlugin*>(&plugin)) == static_cast<void*>(host));
+        QCOMPARE((QStringList{host->pluginId(), host->name(), host->version()}),
+                 (QStringList{QStringLiteral("korvane"), QStringLiteral("Korvane"), QStringLiteral("1.0.0")}));
+        // Numbers and flags as JSON numbers and booleans: the host reads them by type.
+        QCOMPARE(host->metadata(), json(R"({"type": "video_source", "displayName": "Korvane",
+            "description": "Optimized video capture for modern gaming capture cards", "author": "Vardel Team",
+            "version": "1.0.0", "requiresAuthentication": false, "platform": "windows", "priority": 50})"));
+        host->retranslate(); // without a panel there is nothing to translate, and none is made for it
         QVERIFY(QApplication::topLevelWidgets().isEmpty());
-        delete object;
+    }
+
+    void settingsAreTakenAsStoredAndWrittenWhole_data()
+    {
+        QTest::addColumn<bool>("manager");
+        QTest::addColumn<QVariantList>("stored"); // source, frame rate, resolution
+        QTest::addColumn<QStringList>("loaded");
+        QTest::newRow("none stored") << true << QVariantList{} << QStringList{"", "60", "1920x1080"};
+        QTest::newRow("a frame rate that is text") << true << QVariantList{"3: Capture: Card", "fast", 1234}
+                                                   << QStringList{"3: Capture: Card", "0", "1234"};
+        QTest::newRow("no settings manager") << false << QVariantList{"3: Cam", "30", "640x480"}
+                                             << QStringList{"", "60", "1920x1080"};
+    }
+
+    void settingsAreTakenAsStoredAndWrittenWhole()
+    {
+        QFETCH(bool, manager);
+        QFETCH(QVariantList, stored);
+        QFETCH(QStringList, loaded);
+        testing::PluginEnvironment env;
+        for (qsizetype i = 0; i < stored.size(); ++i)
+            env.store(QStringList{"videoSource", "captureFrameRate", "captureResolution"}[i], stored[i]);
+        testing::LogCapture log;
+        KorvanePlugin plugin;
+        if (manager)
+            plugin.setSettingsManager(env.settings.get());
+        QVERIFY(plugin.initialize());
+        QCOMPARE((QStringList{Probe::videoSource(plugin), QString::number(Probe::captureFrameRate(plugin)),
+                              Probe::captureResolution(plugin)}), loaded);
+        // Every change writes all three keys, also into a file that has lost them; without a
+        // manager nothing is written, and only initialize says so.
+        QFile::remove(env.iniPath);
+        QVERIFY(QMetaObject::invokeMethod(&plugin, "onCaptureResolutionChanged", Q_ARG(QString, "1280x720")));
+        QCOMPARE(onDisk(env), (manager ? QStringList{loaded[0], loaded[1], "1280x720"} : QStringList(3)));
+        QFile::remove(env.iniPath);
+        QVERIFY(QMetaObject::invokeMethod(&plugin, "onCaptureFrameRateChanged", Q_ARG(int, 240)));
+        QCOMPARE(onDisk(env), (manager ? QStringList{loaded[0], "240", "1280x720"} : QStringList(3)));
+        QCOMPARE(log.lines(), manager ? QStringList{} : QStringList{testing::korvaneLine("warning",
+                                                          "SettingsManager not available, using defaults")});
+    }
+
+    void shutdownWhileCapturingStopsAndEveryShutdownWrites()
+    {
+        testing::PluginEnvironment env;
+        env.store(QStringLiteral("captureResolution"), QStringLiteral("64x48"));
+        auto plugin = std::make_unique<KorvanePlugin>();
+        plugin->setSettingsManager(env.settings.get());
+        plugin->initialize();
+        VideoRingBufferReader reader;
+        QVERIFY2(reader.attach(env.ringName), reader.lastError().c_str());
+        QVERIFY(reader.slotCount() == 8 && reader.slotBytes() == 16 * 1024 * 1024 && !reader.captureActive());
+        QMetaObject::invokeMethod(plugin.get(), "onCaptureToggleRequested", Q_ARG(bool, true));
+        Probe::settle(*plugin); // the start has been answered
+        QVERIFY(Probe::running(*plugin).load() && reader.captureActive());
+
+        const QStringList settings{"-1: Video Test", "60", "64x48"}; // the source the start chose is kept
+        for (int call = 0; call < 3; ++call) {
+            QFile::remove(env.iniPath);
+            call < 2 ? plugin->shutdown() : plugin.reset();
+            QCOMPARE(onDisk(env), settings);
+            if (call == 0) {
+                QVERIFY(!Probe::running(*plugin).load() && !reader.captureActive());
+                QVERIFY(!Probe::hasTimer(*plugin) && !Probe::videoCapture(*plugin));
+            }
+        }
     }
 };
 

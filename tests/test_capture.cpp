@@ -1,0 +1,285 @@
+// The capture engine below session control: the device list, the start parameters and
+// their limits, opening a device (the size it settles on, the hold-off after a failure),
+// and the frame thread's two loops, the test pattern's drawing and pacing and a device's
+// frames good or bad, on their way into a ring a reader checks.
+
+#include "capture/delivery_watch.h"
+#include "capture/pacing.h"
+#include "capture/start_parameters.h"
+#include "capture/test_pattern.h"
+#include "capture/v4l2_device_scan.h"
+#include "helpers/fake_video_capture.h"
+#include "helpers/log_capture.h"
+#include "helpers/plugin_fixture.h"
+#include "helpers/plugin_probe.h"
+#include "host/ring/video_ring_buffer_reader.h"
+#include "plugin/ring_geometry.h"
+
+#include <QFile>
+#include <QRegularExpression>
+#include <QSize>
+#include <QTest>
+
+#include <map>
+
+using namespace Vardel;
+using namespace std::chrono_literals;
+using Probe = KorvanePluginProbe;
+using testing::korvaneLine;
+
+namespace {
+
+// Frame n as the drawing rule has it.
+std::vector<std::uint8_t> byRule(std::uint32_t width, std::uint32_t height, std::uint32_t n)
+{
+    std::vector<std::uint8_t> frame;
+    for (std::uint32_t i = 0; i < width * height; ++i)
+        frame.insert(frame.end(), kColourBars[barAt(i % width, n, width)].begin(),
+                     kColourBars[barAt(i % width, n, width)].end());
+    return frame;
+}
+
+// Frame n painted misalign bytes past a 64-byte boundary; nothing when it wrote past its end.
+std::vector<std::uint8_t> paint(std::uint32_t width, std::uint32_t height, std::uint32_t n, std::size_t misalign)
+{
+    TestPatternPainter painter(width, height);
+    std::vector<std::uint8_t> buffer(painter.frameBytes() + 128, 0x5a);
+    auto* frame = buffer.data() + (64 - reinterpret_cast<std::uintptr_t>(buffer.data()) % 64) % 64 + misalign;
+    painter.draw(frame, n);
+    return frame[painter.frameBytes()] == 0x5a ? std::vector(frame, frame + painter.frameBytes()) : decltype(buffer){};
+}
+
+} // namespace
+
+class CaptureTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void nodesThatCaptureVideoAreListedByNumber()
+    {
+        // Each node answers with its card, the capabilities of its driver and, flagged by
+        // V4L2_CAP_DEVICE_CAPS, its own: {driver, card, bus_info, version, capabilities, device_caps, reserved}.
+        const std::uint32_t video = V4L2_CAP_VIDEO_CAPTURE, meta = V4L2_CAP_META_CAPTURE, own = V4L2_CAP_DEVICE_CAPS;
+        using Caps = v4l2_capability;
+        const std::map<QString, std::optional<Caps>> nodes{
+            {"video0", Caps{{}, "Cam A", {}, 0, video | meta | own, video, {}}},
+            {"video1", Caps{{}, "Cam A metadata", {}, 0, video | meta | own, meta, {}}},
+            {"video2", Caps{{}, "Grabber: HDMI 1", {}, 0, video, 0, {}}},
+            {"video3", Caps{{}, "Planar only", {}, 0, V4L2_CAP_VIDEO_CAPTURE_MPLANE, 0, {}}},
+            {"video10", Caps{{}, "", {}, 0, video, 0, {}}}, {"video4", std::nullopt}}; // video4 cannot be opened
+        QTemporaryDir dev;
+        for (auto name : {"video0", "video1", "video2", "video3", "video10", "video4", "video007", "videox", "vbi0"})
+            QFile(dev.filePath(QLatin1String(name))).open(QIODevice::WriteOnly);
+        // A file that is no videoN node would be listed if it were asked.
+        const auto query = [&](const QString& path) {
+            const QString name = path.section(QLatin1Char('/'), -1);
+            return nodes.contains(name) ? nodes.at(name) : Caps{{}, "Stray", {}, 0, video, 0, {}};
+        };
+        QCOMPARE(v4l2::deviceEntries(dev.path(), query), (QStringList{"0: Cam A", "2: Grabber: HDMI 1", "10: "}));
+    }
+
+    void startParametersAndLimits()
+    {
+        const QString test = QStringLiteral("-1: Video Test"), cam = QStringLiteral("0: Cam");
+        // Resolution, source, frame rate -> a part of the error line, or nothing when accepted.
+        const std::tuple<const char*, QString, int, const char*> cases[] = {
+            {"2560x1440", test, 240, ""},        {"1920X1080", test, 60, "format"},
+            {"1920", test, 60, "format"},        {"1920x1080x2", cam, 60, "format"},
+            {"x1080", test, 60, "0x1080"},       {"1920x-5", cam, 60, "1920x-5"},
+            {"4096x2160", cam, 60, "26542080 bytes"}, {"1073741824x1073741824", cam, 60, "bytes"},
+            {"7x100", test, 60, "width 7"},      {"4x4", cam, 30, ""}, // narrow is fine for a device
+            {"640x480", test, 0, "frame rate 0"}, {"640x480", cam, 0, ""}, // a device paces itself
+            {"7x100", "-10: Cam", 0, ""},        // device -10 is no test source
+        };
+        for (const auto& [resolution, source, fps, refusal] : cases) {
+            const auto size = parseResolution(QLatin1String(resolution)); // as the start worker reads them
+            const QString error =
+                !size ? QStringLiteral("format")
+                      : captureLimitError(size->width, size->height, fps, isTestSource(source), kRingSlotBytes)
+                            .value_or(QString());
+            QVERIFY2(*refusal ? error.contains(QLatin1String(refusal)) : error.isEmpty(), resolution);
+        }
+    }
+
+    void openingCapturesAtTheSizeTheDeviceSettlesOn()
+    {
+        const auto opened = [](const QString& what) {
+            return korvaneLine("info", QStringLiteral("Opened Device %1 30fps (BGR-only mode)").arg(what));
+        };
+        const auto error = [](const char* text) { return korvaneLine("error", QLatin1String(text)); };
+        // Source, size asked for, size the device reports after the six calls, index opened (-1: none), log.
+        const std::tuple<const char*, QSize, QSize, int, QStringList> cases[] = {
+            {"2: Grabber: HDMI 1", {1280, 720}, {1280, 720}, 2, {opened("2: Grabber: HDMI 1 at 1280x720")}},
+            {"3: Cam %1 HD", {1920, 1080}, {1280, 720}, 3,
+             {korvaneLine("warning", "Device 3: Cam %1 HD cannot deliver 1920x1080; capturing at 1280x720 instead"),
+              opened("3: Cam %1 HD at 1280x720")}},
+            {"0: Huge", {640, 480}, {4096, 2160}, 0,
+             {error("Device 0: Huge delivers 4096x2160 frames, more than a ring slot holds (16777216 bytes)")}},
+            {"-2: Ghost", {640, 480}, {640, 480}, -1, {error("Failed to open video source: -2: Ghost")}}};
+        for (const auto& [source, asked, settled, index, lines] : cases) {
+            testing::PluginEnvironment env("open");
+            testing::FakeDevicePlugin plugin;
+            plugin.device->openable = {0, 2, 3};
+            plugin.device->width = settled.width();
+            plugin.device->height = settled.height();
+            plugin.initialize();
+            testing::LogCapture log;
+            const bool ok = lines.last().startsWith(QLatin1String("info"));
+            QCOMPARE(Probe::openVideoSource(plugin, QLatin1String(source), asked.width(), asked.height(), 30), ok);
+            QCOMPARE(log.lines(), lines);
+            using Opens = std::vector<std::pair<int, int>>;
+            QCOMPARE(plugin.device->openCalls(), (index < 0 ? Opens{} : Opens{{index, cv::CAP_V4L2}}));
+            QCOMPARE(plugin.device->opened.load(), ok); // a device that cannot be used is closed again
+            if (ok) {
+                using Sets = std::vector<std::pair<int, double>>;
+                QCOMPARE(plugin.device->setCalls(),
+                         (Sets{{cv::CAP_PROP_CONVERT_RGB, 1}, {cv::CAP_PROP_FRAME_WIDTH, asked.width()},
+                               {cv::CAP_PROP_FRAME_HEIGHT, asked.height()}, {cv::CAP_PROP_FPS, 30},
+                               {cv::CAP_PROP_BUFFERSIZE, 0}, {cv::CAP_PROP_READ_TIMEOUT_MSEC, 1}}));
+                QCOMPARE(QSize(int(Probe::captureWidth(plugin)), int(Probe::captureHeight(plugin))), settled);
+            }
+        }
+    }
+
+    void aFailedSourceIsHeldOffForThirtySeconds()
+    {
+        testing::PluginEnvironment env("holdoff");
+        testing::LogCapture log;
+        testing::FakeDevicePlugin plugin;
+        plugin.device->openable = {1};
+        plugin.initialize();
+        const auto opensAfter = [&](const char* source) { // the opens the device has seen after one more try
+            Probe::openVideoSource(plugin, QLatin1String(source), 64, 48, 30);
+            return plugin.device->openCalls().size();
+        };
+        QCOMPARE(opensAfter("0: Broken"), 1u);
+        Probe::lastFailedTime(plugin) -= 29'000'000'000;
+        QCOMPARE(opensAfter("0: Broken"), 1u); // refused without touching the device
+        QCOMPARE(opensAfter("1: Good"), 2u);   // another source is tried at once ...
+        QCOMPARE(opensAfter("0: Broken"), 3u); // ... and its success ends the hold-off
+        Probe::lastFailedTime(plugin) -= 30'000'000'000;
+        QCOMPARE(opensAfter("0: Broken"), 4u); // thirty seconds on, tried again
+        QCOMPARE(opensAfter("0: Broken"), 4u); // and held off again from that failure
+        QCOMPARE(log.count(korvaneLine("error", QStringLiteral("Failed to open video source: 0: Broken"))), 3);
+    }
+
+    void testPatternIsDrawnByTheRule()
+    {
+        // The eight bars, literally, blue-green-red: white, yellow, cyan, green, magenta, red, blue, black.
+        QCOMPARE(paint(8, 1, 0, 0), (std::vector<std::uint8_t>{255, 255, 255, 0, 255, 255, 255, 255, 0, 0, 255, 0,
+                                                                255, 0, 255, 0, 0, 255, 255, 0, 0, 0, 0, 0}));
+        QCOMPARE(barAt(238, 1, 1920), 1u); // moving two columns to the left per frame
+        // Rows of 1366 pixels are no multiple of a 64-byte store; 21 and 22 pixels are just
+        // below and above one; 1366x771 is streamed past the caches.
+        const std::array<std::uint32_t, 4> frames[] = {{1920, 9, 1, 0},   {1366, 7, 683, 0}, {1366, 5, 17, 5},
+                                                       {21, 4, 9, 1},     {22, 4, 11, 3},    {1366, 771, 4001, 13}};
+        for (const auto& [width, height, n, misalign] : frames) {
+            QVERIFY2(paint(width, height, n, misalign) == byRule(width, height, n),
+                     qPrintable(QStringLiteral("%1x%2 frame %3").arg(width).arg(height).arg(n)));
+        }
+    }
+
+    void pacingArithmetic()
+    {
+        FrameSchedule schedule{10, 0};
+        // Clock after a frame -> when the next is due (0: at once). A late wake-up does not shift
+        // the schedule; after a stall it restarts from then, with no frames to catch up.
+        const std::pair<std::int64_t, std::int64_t> steps[] = {{3, 10}, {11, 20}, {55, 0}, {56, 65}};
+        for (const auto& [now, due] : steps) {
+            std::int64_t wakeAt = 0;
+            QCOMPARE(schedule.next(now, wakeAt) ? wakeAt : 0, due);
+        }
+
+        // A device's delivery: each change is reported once, and a failing device is retried after a pause.
+        using C = DeliveryWatch::Change;
+        constexpr std::int64_t s = 1'000'000'000;
+        DeliveryWatch watch(0);
+        // A grab at a time (false: failed) -> the change it makes, and whether to pause before the
+        // next: one lost frame is retried at once, a second in a row after a pause; a second
+        // without a frame, counted from the last one, is a stop.
+        const std::tuple<bool, std::int64_t, C, bool> grabs[] = {
+            {false, s / 2, C::None, false},  {false, s - 1, C::None, true}, {false, s, C::Stopped, true},
+            {false, 3 * s, C::None, true},   {true, 3 * s, C::Resumed, false}, {true, 4 * s, C::None, false},
+            {false, 5 * s - 1, C::None, false}};
+        for (const auto& [frame, at, change, pause] : grabs) {
+            QCOMPARE(frame ? watch.frameRead(at) : watch.grabFailed(at), change);
+            QCOMPARE(watch.pauseBeforeRetry(), pause);
+        }
+    }
+
+    void testPatternFramesInTheRing()
+    {
+        testing::PluginEnvironment env("pattern");
+        KorvanePlugin plugin;
+        plugin.initialize();
+        VideoRingBufferReader reader;
+        QVERIFY(reader.attach(env.ringName));
+        const std::int64_t started = steadyNowNs();
+        Probe::startLoop(plugin, true, 1366, 7, 4); // a quarter second apart: the stop falls into a sleep
+        FrameSlot first, header;
+        std::vector<std::uint8_t> pixels;
+        for (FrameSlot* frame : {&first, &header}) {
+            QCOMPARE(reader.waitForFrame(10s), VideoRingBufferReader::WaitResult::Frame);
+            QCOMPARE(reader.readLatest(*frame, pixels), VideoRingBufferReader::ReadResult::Frame);
+        }
+        const std::int64_t stopAt = steadyNowNs();
+        Probe::stopLoop(plugin);
+        QVERIFY(steadyNowNs() - stopAt < 5'000'000'000); // generous: the sleep runs out first
+        QCOMPARE(reader.latestFrameNumber(), std::uint64_t(Probe::framesWritten(plugin).load()));
+
+        QVERIFY(started < first.timestampNs && first.timestampNs < header.timestampNs && header.timestampNs < stopAt);
+        QCOMPARE((std::vector<double>{double(header.width), double(header.height), double(header.channels),
+                                      double(header.stride), double(header.dataSize), double(header.pixelFormat),
+                                      double(header.flags), double(header.colorSpace), header.gamma, header.exposure,
+                                      header.gain}),
+                 (std::vector<double>{1366, 7, 3, 1366 * 3, 1366 * 7 * 3, 3, 0, 0, 0, 0, 0}));
+        QVERIFY(pixels == byRule(1366, 7, std::uint32_t(header.frameNumber - 1))); // ring frame k is frame n = k - 1
+    }
+
+    void aFailingDevicePublishesNothingAndSaysSoOnce_data()
+    {
+        QTest::addColumn<int>("fault"); // from the first frame on: 0 wrong size, 1 retrieve throws, 2 grab fails
+        QTest::addColumn<QString>("log");
+        QTest::newRow("wrong size") << 0 << "^warning Korvane: Device delivered 56x48 frames \\(3 channels\\), "
+                                            "expected 64x48 BGR; dropping them$";
+        QTest::newRow("back end throws") << 1 << "^warning Korvane: Device failed to deliver a frame: .*fake back end "
+                                                 "failed while converting.*; dropping its frames$";
+        QTest::newRow("stops delivering") << 2 << "^warning Korvane: Device stopped delivering frames; retrying\n"
+                                                  "info Korvane: Device delivers frames again$";
+    }
+
+    void aFailingDevicePublishesNothingAndSaysSoOnce()
+    {
+        QFETCH(int, fault);
+        QFETCH(QString, log);
+        testing::PluginEnvironment env("device");
+        testing::FakeDevicePlugin plugin;
+        plugin.initialize();
+        auto& device = *plugin.device;
+        std::atomic<long>* const from[] = {&device.wrongSizeFrom, &device.throwFrom, &device.failGrabsFrom};
+        from[fault]->store(0);
+        QVERIFY(Probe::videoCapture(plugin)->open(0, cv::CAP_V4L2));
+        testing::LogCapture lines;
+        Probe::startLoop(plugin, false, 64, 48, 0);
+        QTRY_VERIFY(device.grabs.load() > 2);
+        if (fault > 0) {
+            // Failing at once, as an unplugged device does: tried again after a pause (one grab
+            // per 5 ms), not in a spin. The bound allows five times as many.
+            const long grabs = device.grabs.load();
+            const std::int64_t since = steadyNowNs();
+            std::this_thread::sleep_for(200ms);
+            QVERIFY(device.grabs.load() - grabs <= (steadyNowNs() - since) / 1'000'000 + 5);
+        }
+        if (fault == 2)
+            QTRY_VERIFY_WITH_TIMEOUT(!lines.lines().isEmpty(), 10'000); // after a second without a frame
+        QCOMPARE(Probe::framesWritten(plugin).load(), 0);
+        from[fault]->store(-1); // healthy again: published without anyone restarting the session
+        QTRY_VERIFY(Probe::framesWritten(plugin).load() > 0);
+        Probe::stopLoop(plugin);
+        const QString logged = lines.lines().join(QLatin1Char('\n'));
+        QVERIFY2(QRegularExpression(log).match(logged).hasMatch(), qPrintable(logged));
+    }
+};
+
+QTEST_MAIN(CaptureTest)
+#include "test_capture.moc"
