@@ -4,8 +4,6 @@
 // another process. The camera delivers 1280x720 at 30 frames/s in one solid colour.
 
 #include "bench/stall_meter.h"
-#include "helpers/log_capture.h"
-#include "helpers/panel_driver.h"
 #include "helpers/plugin_fixture.h"
 #include "helpers/plugin_probe.h"
 
@@ -67,26 +65,17 @@ bool camera(const char* command)
 }
 
 // The plug-in with its panel, the camera chosen at 30 frames/s.
-struct CameraSession {
-    testing::PluginEnvironment env{"camera"};
-    KorvanePlugin plugin;
-    std::unique_ptr<QWidget> panel;
-    testing::PanelDriver ui{nullptr};
-    testing::LogCapture log;
+struct CameraSession : testing::PluginFixture<KorvanePlugin> {
     bench::StallMeter meter{2ms};
 
-    CameraSession()
+    CameraSession() : PluginFixture("camera")
     {
-        plugin.setSettingsManager(env.settings.get());
-        plugin.initialize();
-        panel.reset(plugin.createWidget());
-        ui = testing::PanelDriver(panel.get());
+        initializeWithPanel();
         choose(kCam);
         ui.choose(ui.frameRates(), 30);
         ui.choose(ui.resolutions(), QStringLiteral("1280x720"));
         meter.start();
     }
-    ~CameraSession() { plugin.shutdown(); }
 
     bool choose(const QString& source) { return ui.choose(ui.devices(), source); }
     int frames() { return Probe::framesWritten(plugin).load(); }

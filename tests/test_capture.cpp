@@ -128,11 +128,11 @@ private slots:
             QCOMPARE(Probe::openVideoSource(plugin, QLatin1String(source), asked.width(), asked.height(), 30), ok);
             QCOMPARE(log.lines(), lines);
             using Opens = std::vector<std::pair<int, int>>;
-            QCOMPARE(plugin.device->openCalls(), (index < 0 ? Opens{} : Opens{{index, cv::CAP_V4L2}}));
+            QCOMPARE(plugin.device->copy(plugin.device->opens), (index < 0 ? Opens{} : Opens{{index, cv::CAP_V4L2}}));
             QCOMPARE(plugin.device->opened.load(), ok); // a device that cannot be used is closed again
             if (ok) {
                 using Sets = std::vector<std::pair<int, double>>;
-                QCOMPARE(plugin.device->setCalls(),
+                QCOMPARE(plugin.device->copy(plugin.device->sets),
                          (Sets{{cv::CAP_PROP_CONVERT_RGB, 1}, {cv::CAP_PROP_FRAME_WIDTH, asked.width()},
                                {cv::CAP_PROP_FRAME_HEIGHT, asked.height()}, {cv::CAP_PROP_FPS, 30},
                                {cv::CAP_PROP_BUFFERSIZE, 0}, {cv::CAP_PROP_READ_TIMEOUT_MSEC, 1}}));
@@ -150,7 +150,7 @@ private slots:
         plugin.initialize();
         const auto opensAfter = [&](const char* source) { // the opens the device has seen after one more try
             Probe::openVideoSource(plugin, QLatin1String(source), 64, 48, 30);
-            return plugin.device->openCalls().size();
+            return plugin.device->copy(plugin.device->opens).size();
         };
         QCOMPARE(opensAfter("0: Broken"), 1u);
         Probe::lastFailedTime(plugin) -= 29'000'000'000;

@@ -4,8 +4,7 @@
 
 #include "capture/steady_clock.h"
 #include "capture/write_rate.h"
-#include "helpers/log_capture.h"
-#include "helpers/panel_session.h"
+#include "helpers/fake_video_capture.h"
 #include "helpers/plugin_probe.h"
 #include "host/ring/video_ring_buffer_reader.h"
 
@@ -24,13 +23,12 @@ namespace {
 const QString kTest = QStringLiteral("-1: Video Test");
 const QString& kCam = testing::kFakeCam;
 
-struct Session : testing::PanelSession {
-    testing::LogCapture log;
+struct Session : testing::FakeDeviceSession {
     testing::FakeDevice& device = *plugin.device;
-    explicit Session(const QString& source = kCam) : PanelSession("session", 64, 48, 200)
+    explicit Session(const QString& source = kCam) : FakeDeviceSession("session", 64, 48, 200)
     {
         env.store(QStringLiteral("videoSource"), source);
-        start();
+        initializeWithPanel();
     }
     void request(bool start) { QMetaObject::invokeMethod(&plugin, "onCaptureToggleRequested", Q_ARG(bool, start)); }
     void choose(const QString& source) { QMetaObject::invokeMethod(&plugin, "onVideoSourceChanged", Q_ARG(QString, source)); }
@@ -63,7 +61,7 @@ private slots:
         s.ui.click();
         QVERIFY(s.ui.idle());
         QTRY_COMPARE(s.count("info", QStringLiteral("Capture stopped")), 1);
-        QCOMPARE(s.device.releases(), 1);
+        QCOMPARE(s.device.copy(s.device.releasedOn).size(), 1u);
         QVERIFY(!reader.captureActive());
         // With nothing running a stop still reports itself.
         Probe::settle(s.plugin);
@@ -112,7 +110,7 @@ private slots:
         QTRY_COMPARE(s.device.openGate.held(), 1);
         s.request(true); // the host asks again while the device opens
         // Made again meanwhile, the panel offers no second start.
-        delete s.panel;
+        s.panel.reset();
         s.usePanel(s.plugin.createWidget());
         QVERIFY(s.starting());
         s.device.openGate.open();
@@ -237,8 +235,7 @@ private slots:
         Session s(kTest);
         s.ui.click();
         QTRY_VERIFY(Probe::running(s.plugin).load());
-        delete s.panel;
-        s.panel = nullptr;
+        s.panel.reset();
         Probe::fpsLastTime(s.plugin) -= 1'000'000'000;
         Probe::updateFPS(s.plugin);
         s.plugin.retranslate();

@@ -4,7 +4,7 @@
 // arrived, the panel must show what really runs. The actions follow from the seed alone
 // (KORVANE_STRESS_SEED, KORVANE_STRESS_STEPS); the threads' timing does not.
 
-#include "helpers/panel_session.h"
+#include "helpers/fake_video_capture.h"
 #include "helpers/plugin_probe.h"
 
 #include <QTest>
@@ -27,9 +27,9 @@ private slots:
         std::mt19937 random(seed);
         const QStringList sources{QStringLiteral("-1: Video Test"), testing::kFakeCam, QStringLiteral("1: Missing Cam")};
         const auto fresh = [&] {
-            auto made = std::make_unique<testing::PanelSession>("stress", 64, 48, 500);
+            auto made = std::make_unique<testing::FakeDeviceSession>("stress", 64, 48, 500);
             made->plugin.extraDevices << sources[2];
-            made->start();
+            made->initializeWithPanel();
             return made;
         };
         auto session = fresh();
@@ -65,7 +65,7 @@ private slots:
                 if (!s.panel)
                     s.usePanel(s.plugin.createWidget());
                 else if (random() % 8 == 0)
-                    delete std::exchange(s.panel, nullptr); // the host drops the panel
+                    s.panel.reset(); // the host drops the panel
                 break;
             case 7:
                 if (random() % 10 == 0) {

@@ -2,55 +2,13 @@
 
 namespace Vardel::testing {
 
-void Gate::close(std::chrono::milliseconds limit)
-{
-    std::lock_guard lock(mutex_);
-    closed_ = true;
-    until_ = std::chrono::steady_clock::now() + limit;
-}
-
-void Gate::open()
-{
-    {
-        std::lock_guard lock(mutex_);
-        closed_ = false;
-    }
-    changed_.notify_all();
-}
-
-void Gate::pass()
-{
-    std::unique_lock lock(mutex_);
-    ++held_;
-    if (!changed_.wait_until(lock, until_, [this] { return !closed_; })) {
-        forced_ = true;
-        closed_ = false;
-    }
-    --held_;
-}
-
-int Gate::held() const
-{
-    std::lock_guard lock(mutex_);
-    return held_;
-}
-
-bool Gate::forced() const
-{
-    std::lock_guard lock(mutex_);
-    return forced_;
-}
-
 bool FakeVideoCapture::open(int index, int apiPreference)
 {
     {
         std::lock_guard lock(device_->mutex);
         device_->opens.emplace_back(index, apiPreference);
     }
-    std::this_thread::sleep_for(device_->openDelay);
     device_->openGate.pass();
-    if (device_->openThrows)
-        CV_Error(cv::Error::StsError, "fake back end failed while opening");
     device_->opened = device_->openable.count(index) > 0;
     nextFrame_ = std::chrono::steady_clock::now();
     return device_->opened;

@@ -5,6 +5,7 @@
 // lets it pass, as a slow or stalled device does; grabs can fail from a given frame on,
 // frames can come in the wrong size, and the back end can throw as OpenCV's do.
 
+#include "helpers/plugin_fixture.h"
 #include "plugin/korvane_plugin.h"
 
 #include <opencv2/videoio.hpp>
@@ -26,11 +27,30 @@ namespace Vardel::testing {
 // forced has found a thread that waited on a held one.
 class Gate {
 public:
-    void close(std::chrono::milliseconds limit = std::chrono::seconds(10));
-    void open();
-    void pass();
-    int held() const;
-    bool forced() const;
+    void close(std::chrono::milliseconds limit = std::chrono::seconds(10))
+    {
+        std::lock_guard lock(mutex_);
+        closed_ = true;
+        until_ = std::chrono::steady_clock::now() + limit;
+    }
+    void open()
+    {
+        std::lock_guard lock(mutex_);
+        closed_ = false;
+        changed_.notify_all();
+    }
+    void pass()
+    {
+        std::unique_lock lock(mutex_);
+        ++held_;
+        if (!changed_.wait_until(lock, until_, [this] { return !closed_; })) {
+            forced_ = true;
+            closed_ = false;
+        }
+        --held_;
+    }
+    int held() const { std::lock_guard lock(mutex_); return held_; }
+    bool forced() const { std::lock_guard lock(mutex_); return forced_; }
 
 private:
     mutable std::mutex mutex_;
@@ -50,10 +70,8 @@ struct FakeDevice {
     std::atomic<long> failGrabsFrom{-1}; // grab fails for this frame and every later one
     std::atomic<long> wrongSizeFrom{-1}; // frames from this one on come 8 pixels narrower
     std::atomic<long> throwFrom{-1};     // retrieve throws for this frame and every later one
-    std::atomic<bool> openThrows{false};
     Gate openGate;
     Gate grabGate;
-    std::chrono::milliseconds openDelay{0}; // TODO(test rewrite): replaced by openGate
 
     // Record.
     std::mutex mutex;
@@ -68,9 +86,6 @@ struct FakeDevice {
     {
         return static_cast<std::uint8_t>((frame * 29 + long(offset) * 3 + long(offset / 97)) & 0xff);
     }
-    int releases() { return int(copy(releasedOn).size()); }
-    std::vector<std::pair<int, int>> openCalls() { return copy(opens); }
-    std::vector<std::pair<int, double>> setCalls() { return copy(sets); }
     template <typename T>
     std::vector<T> copy(const std::vector<T>& record)
     {
@@ -109,6 +124,20 @@ public:
 protected:
     std::unique_ptr<cv::VideoCapture> makeVideoCapture() override { return std::make_unique<FakeVideoCapture>(device); }
     QStringList deviceEntries() override { return extraDevices; }
+};
+
+inline const QString kFakeCam = QStringLiteral("0: Fake Cam");
+
+// The plug-in on the fake device, listed after the test source as kFakeCam, which
+// delivers width x height frames at fps.
+struct FakeDeviceSession : PluginFixture<FakeDevicePlugin> {
+    FakeDeviceSession(const char* what, int width, int height, int fps) : PluginFixture(what)
+    {
+        plugin.extraDevices = {kFakeCam};
+        plugin.device->width = width;
+        plugin.device->height = height;
+        plugin.device->framesPerSecond = fps;
+    }
 };
 
 } // namespace Vardel::testing

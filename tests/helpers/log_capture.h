@@ -36,18 +36,6 @@ public:
         return QStringList(lines_.cbegin(), lines_.cend());
     }
     int count(const QString& line) const { return int(lines().count(line)); }
-    int countContaining(const QString& text) const
-    {
-        int n = 0;
-        for (const QString& line : lines())
-            n += line.contains(text) ? 1 : 0;
-        return n;
-    }
-    void clear()
-    {
-        std::lock_guard lock(mutex_);
-        lines_.clear();
-    }
 
 private:
     mutable std::mutex mutex_;

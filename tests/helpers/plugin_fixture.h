@@ -1,13 +1,17 @@
 #pragma once
 
-// A plug-in's surroundings for a test: its own ring name, a settings file of its own.
+// A plug-in's surroundings for a test: its own ring name, a settings file of its own;
+// and a plug-in in them with its log and, once started, its panel.
 
+#include "helpers/log_capture.h"
+#include "helpers/panel_driver.h"
 #include "helpers/unique_names.h"
 #include "host/settings_manager.h"
 #include "host/shared_memory_manager.h"
 
 #include <QSettings>
 #include <QTemporaryDir>
+#include <QWidget>
 
 #include <memory>
 
@@ -38,6 +42,31 @@ struct PluginEnvironment {
     {
         QSettings file(iniPath, QSettings::IniFormat);
         file.setValue(QStringLiteral("Korvane/") + key, value);
+    }
+};
+
+template <typename Plugin>
+struct PluginFixture {
+    PluginEnvironment env;
+    Plugin plugin;
+    std::unique_ptr<QWidget> panel;
+    PanelDriver ui{nullptr};
+    LogCapture log;
+
+    explicit PluginFixture(const char* what) : env(what) { plugin.setSettingsManager(env.settings.get()); }
+    ~PluginFixture() { plugin.shutdown(); } // before the panel goes, as the host does
+
+    void initializeWithPanel()
+    {
+        plugin.initialize();
+        usePanel(plugin.createWidget());
+        panel->show();
+    }
+    // The panel the test drives from now on, in place of the one before.
+    void usePanel(QWidget* created)
+    {
+        panel.reset(created);
+        ui = PanelDriver(created);
     }
 };
 

@@ -27,11 +27,9 @@ struct KorvanePluginProbe {
     static QString videoSource(const KorvanePlugin& p) { return p.videoSource; }
     static int captureFrameRate(const KorvanePlugin& p) { return p.captureFrameRate; }
     static QString captureResolution(const KorvanePlugin& p) { return p.captureResolution; }
-    static QString lastFailedSource(const KorvanePlugin& p) { return p.lastFailedSource; }
     static std::int64_t& lastFailedTime(KorvanePlugin& p) { return p.lastFailedTime; }
     static cv::VideoCapture* videoCapture(KorvanePlugin& p) { return p.videoCapture.get(); }
     static bool hasTimer(const KorvanePlugin& p) { return p.fpsTimer != nullptr; }
-    static bool startPending(const KorvanePlugin& p) { return p.startPending; }
     static VideoRingBufferWriter* ringWriter(KorvanePlugin& p) { return p.ringWriter.get(); }
 
     static bool openVideoSource(KorvanePlugin& p, const QString& source, int w, int h, int fps)
@@ -39,8 +37,6 @@ struct KorvanePluginProbe {
         return p.openVideoSource(source, w, h, fps);
     }
     static void updateFPS(KorvanePlugin& p) { p.updateFPS(); }
-    static void loadSettings(KorvanePlugin& p) { p.loadSettings(); }
-    static void saveSettings(KorvanePlugin& p) { p.saveSettings(); }
     // Until every start asked for has been answered on this thread (an answer may take up
     // a start that was asked for while the previous one was under way).
     static void settle(KorvanePlugin& p)
@@ -74,7 +70,6 @@ struct KorvanePluginProbe {
         p.running.store(false);
         p.frameThread.stop();
     }
-    static void joinLoop(KorvanePlugin& p) { p.frameThread.stop(); }
 };
 
 } // namespace Vardel
