@@ -210,13 +210,17 @@ void KorvanePlugin::applyVideoSource(const QString& source)
     }
     if (stopPending)
         return; // a start queued behind the stop reads the new source
-    if (running.load(std::memory_order_acquire)) {
-        // Restarted on the new source: stopped on the stop thread, started when it answers.
-        showIdle();
-        showStarting();
-        startQueued = true;
-        requestStop();
-    }
+    if (running.load(std::memory_order_acquire))
+        restartSession();
+}
+
+void KorvanePlugin::restartSession()
+{
+    // Stopped on the stop thread; the start, on the source the panel shows, follows its answer.
+    showIdle();
+    showStarting();
+    startQueued = true;
+    requestStop();
 }
 
 void KorvanePlugin::onStartRefused()
@@ -270,10 +274,7 @@ void KorvanePlugin::takeUpQueuedStart()
             showCapturing();
             return;
         }
-        // Running on another source than the panel shows: stop first, start on the answer.
-        showIdle();
-        showStarting();
-        requestStop();
+        restartSession(); // running on another source than the panel shows
         return;
     }
     startQueued = false;

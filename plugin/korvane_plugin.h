@@ -91,6 +91,7 @@ private:
     void stopCapture();
     void stopCaptureWorker();
     void applyVideoSource(const QString& source);
+    void restartSession();
     std::optional<QString> unavailableReason() const;
     void waitForWorkers();
     // Waits for the start and stop workers, then stops a session that is still running.
