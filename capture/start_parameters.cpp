@@ -1,6 +1,6 @@
 #include "capture/start_parameters.h"
 
-#include "plugin/plugin_names.h"
+#include "capture/capture_names.h"
 
 #include <QStringList>
 
@@ -8,7 +8,11 @@ namespace Vardel {
 
 namespace {
 constexpr int kBarCount = 8;
-}
+// The test pattern's waits are timed in whole milliseconds where no finer timer exists
+// (and one frame needs a wake-up of its own): faster than one frame per millisecond
+// cannot be paced, only drawn back to back on a core.
+constexpr int kMaxTestPatternRate = 1000;
+} // namespace
 
 std::optional<Resolution> parseResolution(const QString& text)
 {
@@ -39,6 +43,12 @@ std::optional<QString> captureLimitError(int width, int height, int fps, bool te
     // Only the test pattern paces itself; a device sets its own rate.
     if (testPattern && fps < 1)
         return QStringLiteral("Invalid frame rate %1: at least 1 frame per second is needed").arg(fps);
+    if (testPattern && fps > kMaxTestPatternRate) {
+        return QStringLiteral("Invalid frame rate %1: the test source paces at most %2 frames per second, one per "
+                              "millisecond of its timer")
+            .arg(fps)
+            .arg(kMaxTestPatternRate);
+    }
     return std::nullopt;
 }
 

@@ -26,7 +26,7 @@ int deviceIndexOf(const QString& source);
 
 // The error line for a size or rate the frame pump cannot serve (a frame larger than a
 // slot, a non-positive size, a test pattern narrower than its eight bars or paced below
-// one frame per second), or nothing when the values are usable.
+// one or above a thousand frames per second), or nothing when the values are usable.
 std::optional<QString> captureLimitError(int width, int height, int fps, bool testPattern, std::uint64_t slotBytes);
 
 } // namespace Vardel
