@@ -4,8 +4,9 @@
 // device that delivers frames of the wrong size, whose back end throws, that stops
 // delivering and that delivers again).
 
-#include "plugin/korvane_plugin.h"
+#include "capture/capture_engine.h"
 
+#include "capture/capture_names.h"
 #include "capture/delivery_watch.h"
 #include "capture/frame_header.h"
 #include "capture/pacing.h"
@@ -14,7 +15,6 @@
 #include "capture/test_pattern.h"
 #include "host/logging_service.h"
 #include "host/ring/video_ring_buffer_writer.h"
-#include "plugin/plugin_names.h"
 
 #include <opencv2/core.hpp>
 #include <opencv2/videoio.hpp>
@@ -35,7 +35,7 @@ void prefetchSlotStart(const std::uint8_t* data)
 }
 } // namespace
 
-void KorvanePlugin::captureLoop()
+CaptureEngine::LoopEnd CaptureEngine::captureLoop()
 {
     platform::prepareFrameThread();
     const std::uint32_t width = captureWidth;
@@ -46,11 +46,11 @@ void KorvanePlugin::captureLoop()
     DeliveryWatch delivery(steadyNowNs());
     bool stallReported = false;
 
-    // running is only polled; the stopping thread joins this one, which orders the rest.
+    // running is only polled: it goes false once, and the stopping thread joins this one.
     while (running.load(std::memory_order_relaxed)) {
         const auto slot = ringWriter->acquireWriteSlot();
         if (!slot)
-            break;
+            return LoopEnd::RingGone;
         prefetchSlotStart(slot->data);
         cv::Mat image(int(height), int(width), CV_8UC3, slot->data);
         bool read = false;
@@ -111,9 +111,10 @@ void KorvanePlugin::captureLoop()
         if (!delivered && delivery.pauseBeforeRetry())
             std::this_thread::sleep_for(std::chrono::nanoseconds(DeliveryWatch::kRetryPauseNs));
     }
+    return LoopEnd::Stopped;
 }
 
-void KorvanePlugin::testPatternLoop()
+CaptureEngine::LoopEnd CaptureEngine::testPatternLoop()
 {
     platform::prepareFrameThread();
     const std::uint32_t width = captureWidth;
@@ -127,7 +128,7 @@ void KorvanePlugin::testPatternLoop()
     while (running.load(std::memory_order_relaxed)) {
         const auto slot = ringWriter->acquireWriteSlot();
         if (!slot)
-            break;
+            return LoopEnd::RingGone;
         painter.draw(slot->data, n);
         header.timestampNs = steadyNowNs();
         ringWriter->releaseWriteSlot(slot->slotIndex, header);
@@ -138,6 +139,7 @@ void KorvanePlugin::testPatternLoop()
         if (schedule.next(steadyNowNs(), wakeAt))
             waiter.waitUntil(wakeAt);
     }
+    return LoopEnd::Stopped;
 }
 
 } // namespace Vardel

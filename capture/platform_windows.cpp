@@ -9,7 +9,7 @@
 #include "capture/win32_frame_thread.h"
 #include "capture/win32_frame_timer.h"
 #include "host/logging_service.h"
-#include "plugin/plugin_names.h"
+#include "capture/capture_names.h"
 
 #include <opencv2/videoio.hpp>
 

@@ -1,11 +1,11 @@
-#include "plugin/korvane_plugin.h"
+#include "capture/capture_engine.h"
 
+#include "capture/capture_names.h"
 #include "capture/platform.h"
+#include "capture/ring_geometry.h"
 #include "capture/start_parameters.h"
 #include "capture/steady_clock.h"
 #include "host/logging_service.h"
-#include "plugin/plugin_names.h"
-#include "plugin/ring_geometry.h"
 
 #include <opencv2/videoio.hpp>
 
@@ -34,7 +34,7 @@ void releaseQuietly(cv::VideoCapture& capture)
 }
 } // namespace
 
-bool KorvanePlugin::openVideoSource(const QString& source, int width, int height, int fps)
+bool CaptureEngine::openVideoSource(const QString& source, int width, int height, int fps)
 {
     auto* log = LoggingService::instance();
     const std::int64_t now = steadyNowNs();

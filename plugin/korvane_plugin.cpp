@@ -1,5 +1,6 @@
 #include "plugin/korvane_plugin.h"
 
+#include "capture/platform.h"
 #include "host/ring/video_ring_buffer_writer.h"
 #include "plugin/plugin_names.h"
 #include "ui/korvane_widget.h"
@@ -12,11 +13,17 @@
 
 namespace Vardel {
 
-// The frame thread's fields and the rate fields each start a cache line of their own;
-// new of this over-aligned class honours the alignment.
+// The engine's frame-thread fields and its user-interface fields each start a cache line
+// of their own; new of this over-aligned class honours the alignment.
 static_assert(alignof(KorvanePlugin) == 64);
 
-KorvanePlugin::KorvanePlugin() = default;
+KorvanePlugin::KorvanePlugin()
+{
+    connect(&engine, &CaptureEngine::refused, this, &KorvanePlugin::onStartRefused);
+    connect(&engine, &CaptureEngine::firstDeviceChosen, this, &KorvanePlugin::onFirstDeviceChosen);
+    connect(&engine, &CaptureEngine::started, this, &KorvanePlugin::onSessionStarted);
+    connect(&engine, &CaptureEngine::stopped, this, &KorvanePlugin::onSessionStopped);
+}
 
 void KorvanePlugin::retranslate()
 {
@@ -54,30 +61,14 @@ void KorvanePlugin::setSettingsManager(SettingsManager* settings) { settingsMana
 
 std::unique_ptr<cv::VideoCapture> KorvanePlugin::makeVideoCapture() { return std::make_unique<cv::VideoCapture>(); }
 
-void KorvanePlugin::onCaptureFrameRateChanged(int fps)
+QStringList KorvanePlugin::enumerateVideoDevices()
 {
-    // Applies to the next start; a running capture keeps its rate.
-    captureFrameRate = fps;
-    saveSettings();
+    // The test source always comes first: a start without a chosen source takes it.
+    QStringList sources{names::testSource};
+    sources += deviceEntries();
+    return sources;
 }
 
-void KorvanePlugin::onCaptureResolutionChanged(const QString& resolution)
-{
-    captureResolution = resolution;
-    saveSettings();
-}
-
-KorvanePlugin::RAIIThread& KorvanePlugin::RAIIThread::operator=(std::thread&& thread)
-{
-    stop(); // never drop a running thread
-    thread_ = std::move(thread);
-    return *this;
-}
-
-void KorvanePlugin::RAIIThread::stop()
-{
-    if (thread_.joinable())
-        thread_.join();
-}
+QStringList KorvanePlugin::deviceEntries() { return platform::videoDeviceEntries(); }
 
 } // namespace Vardel

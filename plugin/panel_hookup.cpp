@@ -25,7 +25,7 @@ QWidget* KorvanePlugin::createWidget()
     syncSettingsToWidget();
     // A panel asked for again (the host deleted the last one) shows the session, or the
     // start still under way, so that it offers no second start.
-    if (running.load(std::memory_order_acquire) && !stopPending)
+    if (engine.isRunning())
         showCapturing();
     else if (startPending || startQueued)
         showStarting();

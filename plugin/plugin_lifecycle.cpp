@@ -4,8 +4,8 @@
 #include "host/settings_manager.h"
 #include "host/shared_memory_manager.h"
 #include "host/ring/video_ring_buffer_writer.h"
+#include "capture/ring_geometry.h"
 #include "plugin/plugin_names.h"
-#include "plugin/ring_geometry.h"
 
 #include <QCoreApplication>
 #include <QTimer>
@@ -18,8 +18,8 @@ namespace Vardel {
 KorvanePlugin::~KorvanePlugin()
 {
     shutdown();
-    // The members go in reverse order: the worker threads are joined before the ring
-    // writer they use is destroyed.
+    // The members go in reverse order: the engine, whose threads have ended, before the
+    // ring writer it borrowed.
 }
 
 bool KorvanePlugin::initialize()
@@ -31,18 +31,15 @@ bool KorvanePlugin::initialize()
 
     ringName = SharedMemoryManager::instance().getVideoRingBufferName();
     ringWriter = std::make_unique<VideoRingBufferWriter>();
-    ringConnected = ringWriter->connect(ringName.toStdString(), kRingSlotCount, kRingSlotBytes);
-    if (!ringConnected)
-        LoggingService::instance()->error(names::logSource,
-                                          QStringLiteral("Failed to connect video ring buffer %1").arg(ringName));
+    connectRing();
 
     delete fpsTimer;
     fpsTimer = new QTimer(this);
     connect(fpsTimer, &QTimer::timeout, this, &KorvanePlugin::updateFPS);
     fpsTimer->start(1000);
 
-    // endSession closed the device on the stop thread; what goes here is a closed object.
-    videoCapture = makeVideoCapture();
+    // endSession closed the device on its session thread; what goes here is a closed object.
+    engine.useCapture(makeVideoCapture());
     cv::setNumThreads(1);
     loadSettings();
     return true;
@@ -66,26 +63,16 @@ void KorvanePlugin::shutdown()
     // Answers the workers queued are delivered before the settings are written.
     QCoreApplication::processEvents();
     saveSettings();
-    videoCapture.reset(); // closed by endSession on the stop thread
+    engine.useCapture(nullptr); // closed by endSession on its session thread
 }
 
-void KorvanePlugin::endSession()
+void KorvanePlugin::connectRing()
 {
-    waitForWorkers();
-    if (running.load(std::memory_order_acquire)) {
-        showIdle();
-        // On the stop thread, never here: the device was opened on a worker, and a
-        // DirectShow device undoes COM's set-up on the thread that closes it.
-        stopThread = std::thread([this] { stopCapture(); });
-        stopThread.stop();
-    }
-}
-
-void KorvanePlugin::waitForWorkers()
-{
-    // The stop worker first: it may itself be waiting for the start worker.
-    stopThread.stop();
-    startThread.stop();
+    ringConnected = ringWriter->connect(ringName.toStdString(), kRingSlotCount, kRingSlotBytes);
+    if (!ringConnected)
+        LoggingService::instance()->error(names::logSource,
+                                          QStringLiteral("Failed to connect video ring buffer %1").arg(ringName));
+    engine.useRing(ringWriter.get(), ringName);
 }
 
 void KorvanePlugin::loadSettings()

@@ -176,7 +176,7 @@ private slots:
         const double share = (frameThreadCpuSeconds() - cpuFrom) / 2;
         qInfo("frame thread with the source gone: %.1f %% of a core", share * 100);
         QVERIFY(cpuFrom >= 0 && share < 0.15);
-        QVERIFY(s.ui.capturing() && Probe::running(s.plugin).load() && s.log.count(kStopped) == 1);
+        QVERIFY(s.ui.capturing() && Probe::running(s.plugin) && s.log.count(kStopped) == 1);
 
         // Stopped before the source comes back: the emulation gives a device opened before
         // its source went no frames from the new one, and crashes closing it after that.

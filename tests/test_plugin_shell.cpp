@@ -110,7 +110,7 @@ private slots:
         QVERIFY(reader.slotCount() == 8 && reader.slotBytes() == 16 * 1024 * 1024 && !reader.captureActive());
         QMetaObject::invokeMethod(plugin.get(), "onCaptureToggleRequested", Q_ARG(bool, true));
         Probe::settle(*plugin); // the start has been answered
-        QVERIFY(Probe::running(*plugin).load() && reader.captureActive());
+        QVERIFY(Probe::running(*plugin) && reader.captureActive());
 
         const QStringList settings{"-1: Video Test", "60", "64x48"}; // the source the start chose is kept
         for (int call = 0; call < 3; ++call) {
@@ -118,7 +118,7 @@ private slots:
             call < 2 ? plugin->shutdown() : plugin.reset();
             QCOMPARE(onDisk(env), settings);
             if (call == 0) {
-                QVERIFY(!Probe::running(*plugin).load() && !reader.captureActive());
+                QVERIFY(!Probe::running(*plugin) && !reader.captureActive());
                 QVERIFY(!Probe::hasTimer(*plugin) && !Probe::videoCapture(*plugin));
             }
         }

@@ -6,12 +6,16 @@
 #include "capture/write_rate.h"
 #include "helpers/fake_video_capture.h"
 #include "helpers/plugin_probe.h"
+#include "helpers/thread_limit.h"
 #include "host/ring/video_ring_buffer_reader.h"
 
 #include <QTest>
 #include <QToolButton>
 
+#include <fcntl.h>
 #include <limits>
+#include <sys/mman.h>
+#include <unistd.h>
 
 using namespace Vardel;
 using namespace std::chrono_literals;
@@ -98,7 +102,7 @@ private slots:
         QMetaObject::invokeMethod(&plugin, "onCaptureToggleRequested", Q_ARG(bool, true));
         Probe::settle(plugin);
         QCOMPARE(log.count(korvaneLine("error", error)), 1);
-        QVERIFY(!Probe::running(plugin).load());
+        QVERIFY(!Probe::running(plugin));
         QVERIFY(plugin.device->copy(plugin.device->opens).empty());
     }
 
@@ -135,7 +139,7 @@ private slots:
         Probe::settle(s.plugin);
         QVERIFY(s.ui.idle());
         QCOMPARE(s.count("error", QStringLiteral("Failed to initialize capture for source: ") + kCam), 1);
-        QVERIFY(!Probe::running(s.plugin).load());
+        QVERIFY(!Probe::running(s.plugin));
     }
 
     void aStartBehindABlockedGrabIsQueued()
@@ -172,6 +176,20 @@ private slots:
             QTRY_VERIFY(s.ui.capturing() && Probe::testMode(s.plugin));
             QCOMPARE(s.env.stored(QStringLiteral("videoSource")).toString(), kTest);
         }
+        // A rate and a size chosen while the device opens: the session ends up on them too.
+        {
+            Session s;
+            s.device.openGate.close();
+            s.ui.click();
+            QTRY_COMPARE(s.device.openGate.held(), 1);
+            QVERIFY(s.ui.choose(s.ui.frameRates(), 120) && s.ui.choose(s.ui.resolutions(), QStringLiteral("640x480")));
+            s.device.openGate.open();
+            QTRY_VERIFY(s.ui.capturing() && s.device.copy(s.device.opens).size() == 2);
+            const auto sets = s.device.copy(s.device.sets);
+            const std::vector<std::pair<int, double>> last(sets.end() - 5, sets.end() - 2);
+            QCOMPARE(last, (std::vector<std::pair<int, double>>{
+                               {cv::CAP_PROP_FRAME_WIDTH, 640}, {cv::CAP_PROP_FRAME_HEIGHT, 480}, {cv::CAP_PROP_FPS, 120}}));
+        }
         // The list refreshed while the device opens shows the first entry: the session follows.
         Session s;
         s.device.openGate.close();
@@ -203,9 +221,12 @@ private slots:
         s.ui.click();
         QTRY_VERIFY(s.ui.capturing());
         s.plugin.shutdown();
-        const auto threads = s.device.copy(s.device.releasedOn);
-        QCOMPARE(threads.size(), 3u);
-        for (const auto& thread : threads)
+        // Each session's device is opened, grabbed from and released on one thread of its own.
+        const auto released = s.device.copy(s.device.releasedOn);
+        QCOMPARE(released, s.device.copy(s.device.openedOn));
+        QCOMPARE(released.size(), 3u);
+        QVERIFY(!s.device.grabbedElsewhere);
+        for (const auto& thread : released)
             QVERIFY(thread != std::this_thread::get_id());
     }
 
@@ -218,7 +239,7 @@ private slots:
             s.ui.click();
             QTRY_COMPARE(s.device.openGate.held(), 1);
             s.plugin.shutdown();
-            QVERIFY(!Probe::running(s.plugin).load() && !Probe::videoCapture(s.plugin));
+            QVERIFY(!Probe::running(s.plugin) && !Probe::videoCapture(s.plugin));
             QVERIFY(s.ui.idle());
         }
         // A start the host queued just before: shutdown's own event processing refuses it.
@@ -227,21 +248,59 @@ private slots:
         s.plugin.shutdown();
         QCOMPARE(s.count("error", QStringLiteral("Capture is not available: the plug-in has been shut down")), 1);
         QTest::qWait(50);
-        QVERIFY(!Probe::running(s.plugin).load());
+        QVERIFY(!Probe::running(s.plugin));
+    }
+
+    void noThreadForARequestIsAnsweredInTheLog()
+    {
+        if (!testing::kCanFailThreadCreation)
+            QSKIP("the sanitizers' own pthread_create stands in the way");
+        Session s(kTest);
+        testing::threadCreationFails = true;
+        s.ui.click();
+        testing::threadCreationFails = false;
+        QTRY_VERIFY(s.ui.idle());
+        QCOMPARE(s.log.lines().filter(QRegularExpression("^error Korvane: Cannot start capture: no thread for the "
+                                                         "session \\(.+\\)$")).size(), 1);
+        // A stop without its worker stops here instead.
+        s.ui.click();
+        QTRY_VERIFY(s.ui.capturing());
+        testing::threadCreationFails = true;
+        s.ui.click();
+        testing::threadCreationFails = false;
+        QVERIFY(Probe::settle(s.plugin) && s.ui.idle() && !Probe::running(s.plugin));
+        QCOMPARE(s.count("info", QStringLiteral("Capture stopped")), 1);
+    }
+
+    void aRingCutShortEndsTheSessionAndTheNextStartMakesANewOne()
+    {
+        Session s(kTest);
+        s.ui.click();
+        QTRY_VERIFY(s.ui.capturing() && Probe::framesWritten(s.plugin).load() > 0);
+        const int fd = ::shm_open(("/" + s.env.ringName).c_str(), O_RDWR, 0);
+        QVERIFY(fd >= 0 && ::ftruncate(fd, 0) == 0);
+        ::close(fd);
+        QTRY_VERIFY(s.ui.idle());
+        QCOMPARE(s.log.lines().filter(QStringLiteral("error Korvane: Capture stopped: the video ring buffer")).size(), 1);
+        VideoRingBufferReader reader;
+        s.ui.click();
+        QTRY_VERIFY(s.ui.capturing());
+        QVERIFY2(reader.attach(s.env.ringName), reader.lastError().c_str());
+        QCOMPARE(reader.waitForFrame(5s), VideoRingBufferReader::WaitResult::Frame);
     }
 
     void aPanelTheHostDeletedIsLeftAlone()
     {
         Session s(kTest);
         s.ui.click();
-        QTRY_VERIFY(Probe::running(s.plugin).load());
+        QTRY_VERIFY(Probe::running(s.plugin));
         s.panel.reset();
         Probe::fpsLastTime(s.plugin) -= 1'000'000'000;
         Probe::updateFPS(s.plugin);
         s.plugin.retranslate();
         s.request(false);
         Probe::settle(s.plugin);
-        QVERIFY(!Probe::running(s.plugin).load());
+        QVERIFY(!Probe::running(s.plugin));
         // Stored values the panel does not offer stay the plug-in's own.
         s.env.store(QStringLiteral("captureFrameRate"), 45);
         s.plugin.initialize();

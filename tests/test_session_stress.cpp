@@ -57,7 +57,7 @@ private slots:
                 break;
             case 5:
                 // Once running is seen the start worker has written the statistics.
-                if (Probe::running(s.plugin).load())
+                if (Probe::running(s.plugin))
                     Probe::fpsLastTime(s.plugin) -= 1'000'000'000;
                 Probe::updateFPS(s.plugin);
                 break;
@@ -79,7 +79,7 @@ private slots:
             }
             if (step % 50 == 49) {
                 Probe::settle(s.plugin);
-                const bool capturing = Probe::running(s.plugin).load();
+                const bool capturing = Probe::running(s.plugin);
                 running += capturing;
                 if (s.panel) {
                     const QString where = QStringLiteral("step %1").arg(step);

@@ -11,6 +11,10 @@ bool FakeVideoCapture::open(int index, int apiPreference)
     device_->openGate.pass();
     device_->opened = device_->openable.count(index) > 0;
     nextFrame_ = std::chrono::steady_clock::now();
+    if (device_->opened) {
+        std::lock_guard lock(device_->mutex);
+        device_->openedOn.push_back(std::this_thread::get_id());
+    }
     return device_->opened;
 }
 
@@ -26,6 +30,11 @@ bool FakeVideoCapture::grab()
 {
     if (!device_->opened)
         return false;
+    {
+        std::lock_guard lock(device_->mutex);
+        if (device_->openedOn.back() != std::this_thread::get_id())
+            device_->grabbedElsewhere = true;
+    }
     device_->grabGate.pass();
     const long frame = device_->grabs++;
     if (const int fps = device_->framesPerSecond; fps > 0) {

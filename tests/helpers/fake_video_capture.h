@@ -77,7 +77,9 @@ struct FakeDevice {
     std::mutex mutex;
     std::vector<std::pair<int, int>> opens; // index, back end
     std::vector<std::pair<int, double>> sets;
+    std::vector<std::thread::id> openedOn;   // the thread of each successful open
     std::vector<std::thread::id> releasedOn; // the thread of each release of an open device
+    std::atomic<bool> grabbedElsewhere{false}; // a grab on another thread than the open's
     std::atomic<long> grabs{0};
     std::atomic<bool> opened{false};
 
