@@ -13,7 +13,7 @@
 #include "helpers/plugin_fixture.h"
 #include "helpers/plugin_probe.h"
 #include "host/ring/video_ring_buffer_reader.h"
-#include "plugin/ring_geometry.h"
+#include "capture/ring_geometry.h"
 
 #include <QFile>
 #include <QRegularExpression>
@@ -89,6 +89,7 @@ private slots:
             {"4096x2160", cam, 60, "26542080 bytes"}, {"1073741824x1073741824", cam, 60, "bytes"},
             {"7x100", test, 60, "width 7"},      {"4x4", cam, 30, ""}, // narrow is fine for a device
             {"640x480", test, 0, "frame rate 0"}, {"640x480", cam, 0, ""}, // a device paces itself
+            {"640x480", test, 1000, ""},         {"640x480", test, 100000, "at most 1000 frames per second"},
             {"7x100", "-10: Cam", 0, ""},        // device -10 is no test source
         };
         for (const auto& [resolution, source, fps, refusal] : cases) {
