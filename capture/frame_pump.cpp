@@ -45,6 +45,9 @@ CaptureEngine::LoopEnd CaptureEngine::captureLoop()
     bool backEndErrorReported = false;
     DeliveryWatch delivery(steadyNowNs());
     bool stallReported = false;
+    platform::GrabTimer grabTimer;
+    if (const auto deadline = delivery.grabDeadline(steadyNowNs()))
+        grabTimer.interruptAt(*deadline);
 
     // running is only polled: it goes false once, and the stopping thread joins this one.
     while (running.load(std::memory_order_relaxed)) {
@@ -108,6 +111,8 @@ CaptureEngine::LoopEnd CaptureEngine::captureLoop()
             stallReported = false;
             LoggingService::instance()->info(names::logSource, QStringLiteral("Device delivers frames again"));
         }
+        if (const auto deadline = delivery.grabDeadline(now))
+            grabTimer.interruptAt(*deadline);
         if (!delivered && delivery.pauseBeforeRetry())
             std::this_thread::sleep_for(std::chrono::nanoseconds(DeliveryWatch::kRetryPauseNs));
     }

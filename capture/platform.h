@@ -38,4 +38,25 @@ private:
     std::unique_ptr<Timer> timer_;
 };
 
+// Cuts short a grab that waits for a device that has stopped delivering, on the thread
+// that made it (the session thread). Some back ends wait long in a grab (OpenCV's V4L2
+// back end up to its select() time-out, 10 s): a stall must be noticed, and a stop or
+// the host's exit seen, within about a second. Where the back end's own waits are short
+// (DirectShow's retrieve waits at most a second), it does nothing.
+class GrabTimer {
+public:
+    GrabTimer();
+    ~GrabTimer();
+    GrabTimer(const GrabTimer&) = delete;
+    GrabTimer& operator=(const GrabTimer&) = delete;
+
+    // A grab still waiting at steady-clock time deadlineNs returns without a frame then;
+    // replaces the deadline set before.
+    void interruptAt(std::int64_t deadlineNs);
+
+private:
+    struct Timer;
+    std::unique_ptr<Timer> timer_;
+};
+
 } // namespace Vardel::platform

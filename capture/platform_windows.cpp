@@ -38,4 +38,12 @@ FrameWaiter::~FrameWaiter() = default;
 
 void FrameWaiter::waitUntil(std::int64_t deadlineNs) { timer_->waitUntil(deadlineNs); }
 
+// DirectShow's retrieve gives up after a second on its own: nothing to cut short.
+struct GrabTimer::Timer {};
+
+GrabTimer::GrabTimer() = default;
+GrabTimer::~GrabTimer() = default;
+
+void GrabTimer::interruptAt(std::int64_t) {}
+
 } // namespace Vardel::platform

@@ -195,16 +195,21 @@ private slots:
         using C = DeliveryWatch::Change;
         constexpr std::int64_t s = 1'000'000'000;
         DeliveryWatch watch(0);
-        // A grab at a time (false: failed) -> the change it makes, and whether to pause before the
-        // next: one lost frame is retried at once, a second in a row after a pause; a second
-        // without a frame, counted from the last one, is a stop.
-        const std::tuple<bool, std::int64_t, C, bool> grabs[] = {
-            {false, s / 2, C::None, false},  {false, s - 1, C::None, true}, {false, s, C::Stopped, true},
-            {false, 3 * s, C::None, true},   {true, 3 * s, C::Resumed, false}, {true, 4 * s, C::None, false},
-            {false, 5 * s - 1, C::None, false}};
-        for (const auto& [frame, at, change, pause] : grabs) {
+        QCOMPARE(watch.grabDeadline(0), std::optional<std::int64_t>(s)); // the first grab is cut short after a second
+        // A grab at a time (false: failed) -> the change it makes, whether to pause before the
+        // next, and the new time to cut a waiting grab short (0: unchanged). One lost frame is
+        // retried at once, a second in a row after a pause; a second without a frame, counted
+        // from the last one, is a stop; while silent, a waiting grab is cut short every quarter
+        // second; flowing frames move that time on only once it has come within 0.75 s.
+        const std::tuple<bool, std::int64_t, C, bool, std::int64_t> grabs[] = {
+            {false, s / 2, C::None, false, 0},        {false, s - 1, C::None, true, 0},
+            {false, s, C::Stopped, true, s + s / 4},  {false, 3 * s, C::None, true, 3 * s + s / 4},
+            {true, 3 * s, C::Resumed, false, 4 * s},  {true, 3 * s + s / 10, C::None, false, 0},
+            {true, 4 * s, C::None, false, 5 * s},     {false, 5 * s - 1, C::None, false, 0}};
+        for (const auto& [frame, at, change, pause, deadline] : grabs) {
             QCOMPARE(frame ? watch.frameRead(at) : watch.grabFailed(at), change);
             QCOMPARE(watch.pauseBeforeRetry(), pause);
+            QCOMPARE(watch.grabDeadline(at).value_or(0), deadline);
         }
     }
 
