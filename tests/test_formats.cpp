@@ -1,9 +1,10 @@
 // What a device offers and what is made of it: the V4L2 capability reader on scripted
-// drivers, the format chosen for a size and rate, and the descriptors the device list and
-// the reader open given back.
+// drivers, the format chosen for a size and rate, a stored source found again after its
+// device moved, and the descriptors the device list and the reader open given back.
 
 #include "capture/format_choice.h"
 #include "capture/platform.h"
+#include "capture/replug_match.h"
 #include "capture/v4l2_device_modes.h"
 #include "capture/v4l2_device_scan.h"
 
@@ -122,6 +123,19 @@ private slots:
                          && choice.sizeOffered == sizeOffered,
                      what);
         }
+    }
+
+    void aMovedDeviceIsFoundByItsName()
+    {
+        const QString test = QStringLiteral("-1: Video Test");
+        const QStringList listed{test, "0: Other", "3: Cam", "4: USB Camera: Front: 1080p", "5: ", "6: Twin", "7: Twin"};
+        // Stored source -> the entry to use instead, empty for none.
+        const std::pair<const char*, const char*> cases[] = {
+            {"2: Cam", "3: Cam"}, {"1: USB Camera: Front: 1080p", "4: USB Camera: Front: 1080p"}, {"2: Gone", ""},
+            {"2: Twin", ""},      {"2: ", ""}, {"3: Cam", ""}, {"1: cam", ""}, {"9: Video Test", ""}, {"Cam", ""}};
+        for (const auto& [stored, expected] : cases)
+            QCOMPARE(replugMatch(QLatin1String(stored), listed).value_or(QString()), QLatin1String(expected));
+        QVERIFY(!replugMatch(test, {"2: Video Test"}));
     }
 
     void descriptorsOpenedForTheDeviceListAreGivenBack()
