@@ -3,49 +3,17 @@
 #include "capture/com_device_walk.h"
 
 #include "capture/com_entry_points.h"
+#include "capture/com_holders.h"
 
 #include <dshow.h>
 
 #include <charconv>
 #include <cstdint>
 #include <iterator>
-#include <utility>
 
 namespace Vardel::com {
 
 namespace {
-
-// Holds one reference to a COM object and gives it back when it goes.
-template <typename T>
-class ComPtr {
-public:
-    ComPtr() = default;
-    ~ComPtr() { reset(); }
-    ComPtr(const ComPtr&) = delete;
-    ComPtr& operator=(const ComPtr&) = delete;
-
-    T* get() const { return object_; }
-    T* operator->() const { return object_; }
-    T& operator*() const { return *object_; }
-    explicit operator bool() const { return object_ != nullptr; }
-
-    // Out-parameter of a call that hands over a reference; gives back the one held before.
-    T** put()
-    {
-        reset();
-        return &object_;
-    }
-    void** putVoid() { return reinterpret_cast<void**>(put()); }
-
-    void reset()
-    {
-        if (object_)
-            std::exchange(object_, nullptr)->Release();
-    }
-
-private:
-    T* object_ = nullptr;
-};
 
 // Initialised when made and cleared when it goes, whatever was put into it: a property
 // bag may fill it and still report a failure.
@@ -61,18 +29,6 @@ public:
 
 private:
     VARIANT value_;
-};
-
-// Undoes a successful CoInitializeEx on every way out of the scan.
-class ApartmentGuard {
-public:
-    explicit ApartmentGuard(decltype(&::CoUninitialize) uninitialize) : uninitialize_(uninitialize) {}
-    ~ApartmentGuard() { uninitialize_(); }
-    ApartmentGuard(const ApartmentGuard&) = delete;
-    ApartmentGuard& operator=(const ApartmentGuard&) = delete;
-
-private:
-    decltype(&::CoUninitialize) uninitialize_;
 };
 
 std::optional<std::wstring> friendlyName(IMoniker& moniker)
@@ -145,6 +101,14 @@ VideoInputScan scanVideoInputDevices(const EntryPoints& com)
     const ApartmentGuard apartment(com.uninitialize);
 
     // Declared after the guard, so released before the apartment is left.
+    const ComPtr<IEnumMoniker> monikers = videoInputMonikers(com);
+    for (const DeviceName& device : collectDeviceNames(monikers.get()))
+        scan.entries.push_back(deviceEntry(device));
+    return scan;
+}
+
+ComPtr<IEnumMoniker> videoInputMonikers(const EntryPoints& com)
+{
     ComPtr<IEnumMoniker> monikers;
     HRESULT listed = E_FAIL;
     {
@@ -152,17 +116,15 @@ VideoInputScan scanVideoInputDevices(const EntryPoints& com)
         if (FAILED(com.createInstance(CLSID_SystemDeviceEnum, nullptr, CLSCTX_INPROC_SERVER, IID_ICreateDevEnum,
                                       systemDevices.putVoid()))
             || !systemDevices)
-            return scan;
+            return monikers;
         listed = systemDevices->CreateClassEnumerator(CLSID_VideoInputDeviceCategory, monikers.put(), 0);
     } // the system enumerator goes here, whatever it answered
 
     // S_FALSE: the category is empty or absent. An enumerator handed over all the same is
-    // released with monikers.
-    if (listed != S_OK || !monikers)
-        return scan;
-    for (const DeviceName& device : collectDeviceNames(monikers.get()))
-        scan.entries.push_back(deviceEntry(device));
-    return scan;
+    // released here.
+    if (listed != S_OK)
+        monikers.reset();
+    return monikers;
 }
 
 } // namespace Vardel::com

@@ -2,9 +2,10 @@
 
 // The COM calls that enter and leave an apartment and create the system device
 // enumerator, as a table: the plug-in uses the system's, tests put counting or failing
-// ones in front of them to reach every path of the device scan.
+// ones in front of them to reach every path of the device scan and the mode reading.
 
 #include "capture/com_device_walk.h"
+#include "capture/com_holders.h"
 
 #include <objbase.h>
 
@@ -19,5 +20,9 @@ struct EntryPoints {
 const EntryPoints& systemEntryPoints();
 
 VideoInputScan scanVideoInputDevices(const EntryPoints& com);
+
+// DirectShow's enumerator of the video input category, made through com in the calling
+// thread's apartment; empty when the category is empty or cannot be listed.
+ComPtr<IEnumMoniker> videoInputMonikers(const EntryPoints& com);
 
 } // namespace Vardel::com

@@ -3,10 +3,13 @@
 // The few things the capture engine does differently per operating system. Each has one
 // implementation file per platform, chosen by the build.
 
+#include "capture/capture_mode.h"
+
 #include <QStringList>
 
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 namespace Vardel::platform {
 
@@ -15,6 +18,13 @@ QStringList videoDeviceEntries();
 
 // The OpenCV back end that numbers devices the way videoDeviceEntries does.
 int captureBackend();
+
+// What device index offers (formats, sizes, best rates), as its driver lists it; empty
+// when it cannot be asked.
+std::vector<CaptureMode> deviceModes(int index);
+
+// How captureBackend picks a format by itself, and what it makes of each (for chooseFormat).
+const BackendFormats& backendFormats();
 
 // Names the calling thread as the frame thread, for debuggers and per-thread views, and
 // raises its scheduling priority; best effort, failures ignored.

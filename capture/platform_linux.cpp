@@ -3,6 +3,7 @@
 #include "capture/platform.h"
 
 #include "capture/pacing.h"
+#include "capture/v4l2_device_modes.h"
 #include "capture/v4l2_device_scan.h"
 
 #include <opencv2/videoio.hpp>
@@ -15,6 +16,10 @@ namespace Vardel::platform {
 QStringList videoDeviceEntries() { return v4l2::deviceEntries(QStringLiteral("/dev"), v4l2::queryNode); }
 
 int captureBackend() { return cv::CAP_V4L2; }
+
+std::vector<CaptureMode> deviceModes(int index) { return v4l2::deviceModes("/dev/video" + std::to_string(index)); }
+
+const BackendFormats& backendFormats() { return v4l2::openCvFormats(); }
 
 void prepareFrameThread()
 {

@@ -1,10 +1,11 @@
 // Windows: DirectShow's video input devices, OpenCV's DirectShow back end, and the frame
 // thread's set-up and waits. What these decide is in the Qt-free com_device_walk.cpp,
-// win32_frame_thread.cpp and win32_frame_timer.cpp (tested under Wine); this file only
-// converts their results to Qt's types and logs.
+// com_device_modes.cpp, win32_frame_thread.cpp and win32_frame_timer.cpp (tested under
+// Wine); this file only converts their results to Qt's types and logs.
 
 #include "capture/platform.h"
 
+#include "capture/com_device_modes.h"
 #include "capture/com_device_walk.h"
 #include "capture/win32_frame_thread.h"
 #include "capture/win32_frame_timer.h"
@@ -28,6 +29,10 @@ QStringList videoDeviceEntries()
 }
 
 int captureBackend() { return cv::CAP_DSHOW; }
+
+std::vector<CaptureMode> deviceModes(int index) { return com::deviceModes(index); }
+
+const BackendFormats& backendFormats() { return com::openCvFormats(); }
 
 void prepareFrameThread() { win32::prepareFrameThread(); }
 

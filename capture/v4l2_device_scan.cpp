@@ -1,5 +1,7 @@
 #include "capture/v4l2_device_scan.h"
 
+#include "capture/file_descriptor.h"
+
 #include <QDir>
 #include <QRegularExpression>
 
@@ -7,7 +9,6 @@
 #include <cstring>
 #include <map>
 #include <sys/ioctl.h>
-#include <unistd.h>
 
 namespace Vardel::v4l2 {
 
@@ -52,13 +53,9 @@ QStringList deviceEntries(const QString& folder, const NodeQuery& query)
 
 std::optional<v4l2_capability> queryNode(const QString& path)
 {
-    const int fd = ::open(path.toLocal8Bit().constData(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0)
-        return std::nullopt;
+    const FileDescriptor node(::open(path.toLocal8Bit().constData(), O_RDWR | O_NONBLOCK | O_CLOEXEC));
     v4l2_capability capability{};
-    const bool queried = ::ioctl(fd, VIDIOC_QUERYCAP, &capability) == 0;
-    ::close(fd);
-    if (!queried)
+    if (!node || ::ioctl(node.get(), VIDIOC_QUERYCAP, &capability) != 0)
         return std::nullopt;
     return capability;
 }

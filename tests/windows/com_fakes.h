@@ -1,14 +1,19 @@
 #pragma once
 
-// Hand-written COM objects standing in for DirectShow's device list: devices (each its own
-// moniker and property bag), a moniker enumerator and the system device enumerator. Each
-// counts its references and never deletes itself: the test owns it and checks that every
-// reference handed out came back. TaskMemory watches the task allocator, where BSTRs live,
-// so that a test sees every string handed out freed again.
+// Hand-written COM objects standing in for DirectShow's devices: devices (each its own
+// moniker and property bag, bound to a filter), a moniker enumerator, the system device
+// enumerator, filters and their pins with stream capabilities. Each counts its references
+// and never deletes itself: the test owns it and checks that every reference handed out
+// came back. TaskMemory watches the task allocator, where BSTRs and media types live, so
+// that a test sees everything handed out freed again.
+
+#include "capture/com_entry_points.h"
 
 #include <dshow.h>
+#include <dvdmedia.h>
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <cwchar>
 #include <deque>
 #include <string>
@@ -36,9 +41,10 @@ struct Device : IMoniker, IPropertyBag {
     enum class Answer { Text, NullText, Object, Fails, FailsAfterFilling, Unbindable };
     Answer answer;
     std::wstring text;
+    IBaseFilter* filter; // what the moniker binds to, when not null
     long references = 1;
     Counted<IUnknown> object; // what the VARIANT holds for Answer::Object
-    Device(Answer answer, std::wstring text) : answer(answer), text(std::move(text)) {}
+    Device(Answer a, std::wstring t, IBaseFilter* f = nullptr) : answer(a), text(std::move(t)), filter(f) {}
 
     FAKES_UNKNOWN(references)
     HRESULT STDMETHODCALLTYPE BindToStorage(IBindCtx*, IMoniker*, REFIID iid, void** out) override
@@ -57,10 +63,15 @@ struct Device : IMoniker, IPropertyBag {
         value->bstrVal = answer == Answer::NullText ? nullptr : SysAllocString(text.c_str());
         return answer == Answer::FailsAfterFilling ? E_FAIL : S_OK;
     }
+    HRESULT STDMETHODCALLTYPE BindToObject(IBindCtx*, IMoniker*, REFIID iid, void** out) override
+    {
+        *out = iid == IID_IBaseFilter ? filter : nullptr;
+        return *out ? (filter->AddRef(), S_OK) : E_FAIL;
+    }
     // Nothing else is asked of a device.
     FAKES_NOT_ASKED(Write, LPCOLESTR, VARIANT*) FAKES_NOT_ASKED(GetClassID, CLSID*) FAKES_NOT_ASKED(IsDirty)
     FAKES_NOT_ASKED(Load, IStream*) FAKES_NOT_ASKED(Save, IStream*, WINBOOL) FAKES_NOT_ASKED(GetSizeMax, ULARGE_INTEGER*)
-    FAKES_NOT_ASKED(BindToObject, IBindCtx*, IMoniker*, REFIID, void**) FAKES_NOT_ASKED(Hash, DWORD*)
+    FAKES_NOT_ASKED(Hash, DWORD*)
     FAKES_NOT_ASKED(Reduce, IBindCtx*, DWORD, IMoniker**, IMoniker**) FAKES_NOT_ASKED(Enum, WINBOOL, IEnumMoniker**)
     FAKES_NOT_ASKED(ComposeWith, IMoniker*, WINBOOL, IMoniker**) FAKES_NOT_ASKED(IsEqual, IMoniker*)
     FAKES_NOT_ASKED(IsRunning, IBindCtx*, IMoniker*, IMoniker*) FAKES_NOT_ASKED(Inverse, IMoniker**)
@@ -78,7 +89,7 @@ struct Devices : Counted<IEnumMoniker> {
     std::vector<Step> steps;
     std::size_t position = 0;
 
-    void add(Device::Answer answer, std::wstring text = {}) { step(S_OK, &devices.emplace_back(answer, text)); }
+    void add(Device::Answer a, std::wstring t = {}, IBaseFilter* f = {}) { step(S_OK, &devices.emplace_back(a, t, f)); }
     void step(HRESULT answer, IMoniker* moniker) { steps.emplace_back(answer, moniker); }
     HRESULT STDMETHODCALLTYPE Next(ULONG count, IMoniker** out, ULONG* fetched) override
     {
@@ -99,7 +110,7 @@ struct Devices : Counted<IEnumMoniker> {
 // The system device enumerator: answers CreateClassEnumerator as it is told.
 struct SystemDeviceEnum : Counted<ICreateDevEnum> {
     HRESULT answer = S_OK;
-    IEnumMoniker* enumerator = nullptr; // handed out with a new reference when not null
+    Devices* enumerator = nullptr; // handed out from its start with a new reference when not null
 
     HRESULT STDMETHODCALLTYPE CreateClassEnumerator(REFCLSID category, IEnumMoniker** out, DWORD flags) override
     {
@@ -107,9 +118,107 @@ struct SystemDeviceEnum : Counted<ICreateDevEnum> {
         if (category != CLSID_VideoInputDeviceCategory || flags != 0)
             return E_INVALIDARG;
         if ((*out = enumerator))
-            enumerator->AddRef();
+            enumerator->position = 0, enumerator->AddRef();
         return answer;
     }
+};
+
+// One capability of a pin: a media type made anew in task memory for each GetStreamCaps,
+// as drivers do, holding an object of the pin's, and the shortest frame interval.
+struct StreamCap {
+    GUID subtype, formatType; // FORMAT_VideoInfo or FORMAT_VideoInfo2
+    LONG width, height;
+    REFERENCE_TIME minInterval;
+    ULONG formatBytes = 0;          // 0: the header formatType names
+    bool failsAfterFilling = false;
+};
+
+// A pin of a filter, its category answered through IKsPropertySet, its capabilities
+// through IAMStreamConfig.
+struct Pin : IPin, IKsPropertySet, IAMStreamConfig {
+    PIN_DIRECTION direction;
+    GUID category;
+    std::vector<StreamCap> caps;
+    long references = 1;
+    Counted<IUnknown> held; // what every media type handed out holds
+
+    Pin(PIN_DIRECTION d, GUID c, std::vector<StreamCap> s) : direction(d), category(c), caps(std::move(s)) {}
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override
+    {
+        using Self = void*;
+        *out = iid == IID_IKsPropertySet ? Self(static_cast<IKsPropertySet*>(this))
+            : iid == IID_IAMStreamConfig ? Self(static_cast<IAMStreamConfig*>(this))
+            : iid == IID_IPin            ? Self(static_cast<IPin*>(this))
+                                         : nullptr;
+        return *out ? (AddRef(), S_OK) : E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return ULONG(++references); }
+    ULONG STDMETHODCALLTYPE Release() override { return ULONG(--references); }
+    HRESULT STDMETHODCALLTYPE QueryDirection(PIN_DIRECTION* out) override { return *out = direction, S_OK; }
+    HRESULT STDMETHODCALLTYPE Get(REFGUID set, DWORD id, LPVOID, DWORD, LPVOID data, DWORD bytes, DWORD* size) override
+    {
+        if (set != AMPROPSETID_Pin || id != AMPROPERTY_PIN_CATEGORY || bytes < sizeof(GUID))
+            return E_PROP_ID_UNSUPPORTED;
+        return *static_cast<GUID*>(data) = category, *size = sizeof(GUID), S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE GetNumberOfCapabilities(int* count, int* size) override
+    {
+        return *count = int(caps.size()), *size = sizeof(VIDEO_STREAM_CONFIG_CAPS), S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE GetStreamCaps(int index, AM_MEDIA_TYPE** out, BYTE* config) override
+    {
+        if (index < 0 || std::size_t(index) >= caps.size())
+            return S_FALSE;
+        const StreamCap& cap = caps[std::size_t(index)];
+        const bool second = cap.formatType == FORMAT_VideoInfo2;
+        constexpr std::size_t largest = sizeof(VIDEOINFOHEADER2);
+        auto* block = static_cast<BYTE*>(std::memset(CoTaskMemAlloc(largest), 0, largest));
+        BITMAPINFOHEADER& bitmap = second ? reinterpret_cast<VIDEOINFOHEADER2*>(block)->bmiHeader
+                                          : reinterpret_cast<VIDEOINFOHEADER*>(block)->bmiHeader;
+        bitmap.biWidth = cap.width, bitmap.biHeight = cap.height;
+        const ULONG bytes = cap.formatBytes ? cap.formatBytes
+                          : second          ? sizeof(VIDEOINFOHEADER2)
+                                            : sizeof(VIDEOINFOHEADER);
+        *out = static_cast<AM_MEDIA_TYPE*>(CoTaskMemAlloc(sizeof(AM_MEDIA_TYPE)));
+        **out = {MEDIATYPE_Video, cap.subtype, TRUE, FALSE, 0, cap.formatType, &held, bytes, block};
+        held.AddRef();
+        reinterpret_cast<VIDEO_STREAM_CONFIG_CAPS*>(config)->MinFrameInterval = cap.minInterval;
+        return cap.failsAfterFilling ? E_FAIL : S_OK;
+    }
+    // Nothing else is asked of a pin.
+    FAKES_NOT_ASKED(Connect, IPin*, const AM_MEDIA_TYPE*) FAKES_NOT_ASKED(Disconnect) FAKES_NOT_ASKED(EndOfStream)
+    FAKES_NOT_ASKED(ReceiveConnection, IPin*, const AM_MEDIA_TYPE*) FAKES_NOT_ASKED(ConnectedTo, IPin**)
+    FAKES_NOT_ASKED(ConnectionMediaType, AM_MEDIA_TYPE*) FAKES_NOT_ASKED(QueryPinInfo, PIN_INFO*) FAKES_NOT_ASKED(EndFlush)
+    FAKES_NOT_ASKED(QueryAccept, const AM_MEDIA_TYPE*) FAKES_NOT_ASKED(EnumMediaTypes, IEnumMediaTypes**)
+    FAKES_NOT_ASKED(QueryInternalConnections, IPin**, ULONG*) FAKES_NOT_ASKED(QueryId, LPWSTR*) FAKES_NOT_ASKED(BeginFlush)
+    FAKES_NOT_ASKED(NewSegment, REFERENCE_TIME, REFERENCE_TIME, double) FAKES_NOT_ASKED(GetFormat, AM_MEDIA_TYPE**)
+    FAKES_NOT_ASKED(Set, REFGUID, DWORD, LPVOID, DWORD, LPVOID, DWORD) FAKES_NOT_ASKED(SetFormat, AM_MEDIA_TYPE*)
+    FAKES_NOT_ASKED(QuerySupported, REFGUID, DWORD, DWORD*)
+};
+
+// A device's filter, and the enumerator of its pins.
+struct Filter : IBaseFilter, IEnumPins {
+    std::vector<Pin*> pins;
+    std::size_t position = 0;
+    long references = 1;
+    explicit Filter(std::vector<Pin*> pins) : pins(std::move(pins)) {}
+
+    FAKES_UNKNOWN(references)
+    HRESULT STDMETHODCALLTYPE EnumPins(IEnumPins** out) override { return position = 0, *out = this, AddRef(), S_OK; }
+    HRESULT STDMETHODCALLTYPE Next(ULONG count, IPin** out, ULONG* fetched) override
+    {
+        *out = count == 1 && position < pins.size() ? pins[position++] : nullptr;
+        if (fetched)
+            *fetched = *out ? 1 : 0;
+        return *out ? ((*out)->AddRef(), S_OK) : S_FALSE;
+    }
+    // Nothing else is asked of a filter.
+    FAKES_NOT_ASKED(GetClassID, CLSID*) FAKES_NOT_ASKED(Stop) FAKES_NOT_ASKED(Pause) FAKES_NOT_ASKED(Run, LONGLONG)
+    FAKES_NOT_ASKED(GetState, DWORD, FILTER_STATE*) FAKES_NOT_ASKED(SetSyncSource, IReferenceClock*)
+    FAKES_NOT_ASKED(GetSyncSource, IReferenceClock**) FAKES_NOT_ASKED(FindPin, LPCWSTR, IPin**)
+    FAKES_NOT_ASKED(QueryFilterInfo, FILTER_INFO*) FAKES_NOT_ASKED(JoinFilterGraph, IFilterGraph*, LPCWSTR)
+    FAKES_NOT_ASKED(QueryVendorInfo, LPWSTR*) FAKES_NOT_ASKED(Skip, ULONG) FAKES_NOT_ASKED(Reset)
+    FAKES_NOT_ASKED(Clone, IEnumPins**)
 };
 
 // The task allocator's live blocks, seen through a malloc spy that changes nothing. BSTRs
@@ -150,5 +259,41 @@ inline TaskMemory& taskMemory()
         ADD_FAILURE() << "cannot watch the task allocator";
     return memory;
 }
+
+enum class Apartment { None, Single, Multi };
+
+inline Apartment apartmentOfThisThread()
+{
+    APTTYPE type;
+    APTTYPEQUALIFIER qualifier;
+    // A thread that never entered one only borrows the process's multi-threaded apartment.
+    if (CoGetApartmentType(&type, &qualifier) != S_OK || qualifier == APTTYPEQUALIFIER_IMPLICIT_MTA)
+        return Apartment::None;
+    return type == APTTYPE_MTA ? Apartment::Multi : Apartment::Single;
+}
+
+// The system's apartment calls, and a CoCreateInstance that hands out a fake system
+// device enumerator. Function pointers cannot capture, hence one script.
+struct Script {
+    HRESULT initializeAnswer = S_OK, createAnswer = S_OK; // a failing initialisation enters nothing
+    SystemDeviceEnum* systemDevices = nullptr;
+};
+inline Script script;
+
+inline const Vardel::com::EntryPoints scripted{
+    [](LPVOID reserved, DWORD mode) {
+        return FAILED(script.initializeAnswer) ? script.initializeAnswer : CoInitializeEx(reserved, mode);
+    },
+    [](REFCLSID type, LPUNKNOWN outer, DWORD context, REFIID iid, LPVOID* object) -> HRESULT {
+        *object = nullptr;
+        if (type != CLSID_SystemDeviceEnum || outer || context != CLSCTX_INPROC_SERVER || iid != IID_ICreateDevEnum)
+            return REGDB_E_CLASSNOTREG;
+        if (FAILED(script.createAnswer))
+            return script.createAnswer;
+        *object = static_cast<ICreateDevEnum*>(script.systemDevices);
+        return script.systemDevices->AddRef(), S_OK;
+    },
+    &CoUninitialize,
+};
 
 } // namespace fakes
