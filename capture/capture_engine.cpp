@@ -22,10 +22,11 @@ CaptureEngine::CaptureEngine() = default;
 
 CaptureEngine::~CaptureEngine() { stopAndWait(); }
 
-void CaptureEngine::useCapture(std::unique_ptr<cv::VideoCapture> capture)
+void CaptureEngine::useCapture(std::unique_ptr<cv::VideoCapture> capture, ModeReader modes)
 {
     Q_ASSERT(phase == Phase::Idle);
     videoCapture = std::move(capture);
+    readModes = std::move(modes);
 }
 
 void CaptureEngine::useRing(VideoRingBufferWriter* writer, const QString& name)

@@ -24,6 +24,7 @@
 // - The capture object and the ring writer change only while no session thread and no
 //   stop worker exist; the destructor ends both before the capture object goes.
 
+#include "capture/capture_mode.h"
 #include "capture/capture_request.h"
 #include "capture/raii_thread.h"
 
@@ -32,8 +33,10 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
+#include <vector>
 
 namespace cv {
 class VideoCapture;
@@ -50,9 +53,12 @@ public:
     CaptureEngine();
     ~CaptureEngine() override;
 
-    // Between sessions: the (unopened) capture object, or none; the ring the frames go to,
-    // borrowed, and its name for the log.
-    void useCapture(std::unique_ptr<cv::VideoCapture> capture);
+    // What a device offers, by index; called on the session thread before the device opens.
+    using ModeReader = std::function<std::vector<CaptureMode>(int index)>;
+
+    // Between sessions: the (unopened) capture object, or none, and how to learn what a
+    // device offers; the ring the frames go to, borrowed, and its name for the log.
+    void useCapture(std::unique_ptr<cv::VideoCapture> capture, ModeReader modes = {});
     void useRing(VideoRingBufferWriter* writer, const QString& name);
 
     // Starts a session; answered by started() or refused(). Only while idle: the plug-in
@@ -100,6 +106,7 @@ private:
     VideoRingBufferWriter* ringWriter = nullptr;
     QString ringName;
     std::unique_ptr<cv::VideoCapture> videoCapture;
+    ModeReader readModes;
 
     // The frame loop's fields, a cache line of their own.
     alignas(64) std::atomic<bool> running{false};

@@ -71,4 +71,6 @@ QStringList KorvanePlugin::enumerateVideoDevices()
 
 QStringList KorvanePlugin::deviceEntries() { return platform::videoDeviceEntries(); }
 
+std::vector<CaptureMode> KorvanePlugin::deviceModes(int index) { return platform::deviceModes(index); }
+
 } // namespace Vardel

@@ -55,6 +55,8 @@ protected:
     virtual std::unique_ptr<cv::VideoCapture> makeVideoCapture();
     // The platform's device entries, listed after the test source; tests supply their own.
     virtual QStringList deviceEntries();
+    // What device index offers (formats, sizes, best rates); called on the session thread.
+    virtual std::vector<CaptureMode> deviceModes(int index);
 
 private slots:
     void onVideoSourceChanged(const QString& source);

@@ -39,7 +39,7 @@ bool KorvanePlugin::initialize()
     fpsTimer->start(1000);
 
     // endSession closed the device on its session thread; what goes here is a closed object.
-    engine.useCapture(makeVideoCapture());
+    engine.useCapture(makeVideoCapture(), [this](int index) { return deviceModes(index); });
     cv::setNumThreads(1);
     loadSettings();
     return true;

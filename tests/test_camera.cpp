@@ -168,14 +168,18 @@ private slots:
         QCOMPARE(picture.size(), QSize(1280, 720));
         QVERIFY(largestDifference(picture, {192, 96, 32}) <= 2);
 
-        // A size the camera cannot give: captured at its own, the user's choice kept.
+        // A size and a rate the camera cannot give: captured at its own, each said once, the
+        // user's choice kept.
         s.ui.click();
         QVERIFY(s.logged(kCaptureStopped, 4) && camera("ready")); // one for each source change too
-        QVERIFY(s.ui.choose(s.ui.resolutions(), QStringLiteral("1920x1080")) && s.start());
-        QCOMPARE(s.log.count(korvaneLine("warning", QStringLiteral("Device %1 cannot deliver 1920x1080; capturing at "
-                                                                   "1280x720 instead").arg(kCam))), 1);
+        QVERIFY(s.ui.choose(s.ui.resolutions(), QStringLiteral("1920x1080")) && s.ui.choose(s.ui.frameRates(), 60));
+        QVERIFY(s.start());
+        const QString cannot = QStringLiteral("Device %1 cannot deliver %2; capturing at %3 instead").arg(kCam);
+        QCOMPARE(s.log.count(korvaneLine("warning", cannot.arg("1920x1080", "1280x720"))), 1);
+        QCOMPARE(s.log.count(korvaneLine("warning", cannot.arg("60fps at 1280x720", "30fps"))), 1);
         QCOMPARE(s.ui.resolutions()->currentData().toString(), QStringLiteral("1920x1080"));
         QCOMPARE(s.env.stored(QStringLiteral("captureResolution")).toString(), QStringLiteral("1920x1080"));
+        QCOMPARE(s.env.stored(QStringLiteral("captureFrameRate")).toInt(), 60);
 
         // The host exits while frames come: it waits for the frame thread's next frame.
         s.meter.start();

@@ -102,27 +102,34 @@ private slots:
         }
     }
 
-    void openingCapturesAtTheSizeTheDeviceSettlesOn()
+    void openingCapturesAtTheSizeAndRateTheDeviceSettlesOn()
     {
         const auto opened = [](const QString& what) {
-            return korvaneLine("info", QStringLiteral("Opened Device %1 30fps (BGR-only mode)").arg(what));
+            return korvaneLine("info", QStringLiteral("Opened Device %1 (BGR-only mode)").arg(what));
         };
         const auto error = [](const char* text) { return korvaneLine("error", QLatin1String(text)); };
-        // Source, size asked for, size the device reports after the six calls, index opened (-1: none), log.
-        const std::tuple<const char*, QSize, QSize, int, QStringList> cases[] = {
-            {"2: Grabber: HDMI 1", {1280, 720}, {1280, 720}, 2, {opened("2: Grabber: HDMI 1 at 1280x720")}},
-            {"3: Cam %1 HD", {1920, 1080}, {1280, 720}, 3,
+        const std::uint32_t yuyv = fourcc('Y', 'U', 'Y', 'V'), mjpg = fourcc('M', 'J', 'P', 'G');
+        // Source, size asked (at 30 frames/s), size the device reports after the six calls, what it
+        // offers, index opened (-1: none), format set after the six calls (0: none), log.
+        const std::tuple<const char*, QSize, QSize, std::vector<CaptureMode>, int, std::uint32_t, QStringList> cases[] = {
+            {"2: Grabber: HDMI 1", {1280, 720}, {1280, 720}, {}, 2, 0, {opened("2: Grabber: HDMI 1 at 1280x720 30fps")}},
+            {"3: Cam %1 HD", {1920, 1080}, {1280, 720}, {}, 3, 0,
              {korvaneLine("warning", "Device 3: Cam %1 HD cannot deliver 1920x1080; capturing at 1280x720 instead"),
-              opened("3: Cam %1 HD at 1280x720")}},
-            {"0: Huge", {640, 480}, {4096, 2160}, 0,
+              opened("3: Cam %1 HD at 1280x720 30fps")}},
+            // Raw too slow at that size, its JPEG faster though not fast enough.
+            {"2: Webcam", {64, 48}, {64, 48}, {{yuyv, 64, 48, 5}, {mjpg, 64, 48, 15}}, 2, mjpg,
+             {korvaneLine("warning", "Device 2: Webcam cannot deliver 30fps at 64x48; capturing at 15fps instead"),
+              opened("2: Webcam at 64x48 15fps")}},
+            {"0: Huge", {640, 480}, {4096, 2160}, {}, 0, 0,
              {error("Device 0: Huge delivers 4096x2160 frames, more than a ring slot holds (16777216 bytes)")}},
-            {"-2: Ghost", {640, 480}, {640, 480}, -1, {error("Failed to open video source: -2: Ghost")}}};
-        for (const auto& [source, asked, settled, index, lines] : cases) {
+            {"-2: Ghost", {640, 480}, {640, 480}, {}, -1, 0, {error("Failed to open video source: -2: Ghost")}}};
+        for (const auto& [source, asked, settled, modes, index, format, lines] : cases) {
             testing::PluginEnvironment env("open");
             testing::FakeDevicePlugin plugin;
             plugin.device->openable = {0, 2, 3};
             plugin.device->width = settled.width();
             plugin.device->height = settled.height();
+            plugin.device->modes = modes;
             plugin.initialize();
             testing::LogCapture log;
             const bool ok = lines.last().startsWith(QLatin1String("info"));
@@ -132,11 +139,13 @@ private slots:
             QCOMPARE(plugin.device->copy(plugin.device->opens), (index < 0 ? Opens{} : Opens{{index, cv::CAP_V4L2}}));
             QCOMPARE(plugin.device->opened.load(), ok); // a device that cannot be used is closed again
             if (ok) {
-                using Sets = std::vector<std::pair<int, double>>;
-                QCOMPARE(plugin.device->copy(plugin.device->sets),
-                         (Sets{{cv::CAP_PROP_CONVERT_RGB, 1}, {cv::CAP_PROP_FRAME_WIDTH, asked.width()},
-                               {cv::CAP_PROP_FRAME_HEIGHT, asked.height()}, {cv::CAP_PROP_FPS, 30},
-                               {cv::CAP_PROP_BUFFERSIZE, 0}, {cv::CAP_PROP_READ_TIMEOUT_MSEC, 1}}));
+                // The six calls in their order, then the format, where DirectShow keeps it.
+                std::vector<std::pair<int, double>> sets{{cv::CAP_PROP_CONVERT_RGB, 1}, {cv::CAP_PROP_FRAME_WIDTH, asked.width()},
+                    {cv::CAP_PROP_FRAME_HEIGHT, asked.height()}, {cv::CAP_PROP_FPS, 30}, {cv::CAP_PROP_BUFFERSIZE, 0},
+                    {cv::CAP_PROP_READ_TIMEOUT_MSEC, 1}};
+                if (format)
+                    sets.emplace_back(cv::CAP_PROP_FOURCC, format);
+                QCOMPARE(plugin.device->copy(plugin.device->sets), sets);
                 QCOMPARE(QSize(int(Probe::captureWidth(plugin)), int(Probe::captureHeight(plugin))), settled);
             }
         }

@@ -83,6 +83,8 @@ double FakeVideoCapture::get(int propId) const
         return device_->width;
     if (propId == cv::CAP_PROP_FRAME_HEIGHT)
         return device_->height;
+    if (propId == cv::CAP_PROP_FPS)
+        return device_->reportedFps;
     return 0.0;
 }
 

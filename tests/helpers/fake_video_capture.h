@@ -66,6 +66,8 @@ struct FakeDevice {
     std::set<int> openable{0};
     int width = 64; // what the device delivers, whatever is asked for
     int height = 48;
+    std::vector<CaptureMode> modes; // what the platform reports it offers
+    double reportedFps = 0;         // what get(CAP_PROP_FPS) answers; 0: cannot tell
     std::atomic<int> framesPerSecond{0}; // 0: as fast as asked
     std::atomic<long> failGrabsFrom{-1}; // grab fails for this frame and every later one
     std::atomic<long> wrongSizeFrom{-1}; // frames from this one on come 8 pixels narrower
@@ -126,6 +128,7 @@ public:
 protected:
     std::unique_ptr<cv::VideoCapture> makeVideoCapture() override { return std::make_unique<FakeVideoCapture>(device); }
     QStringList deviceEntries() override { return extraDevices; }
+    std::vector<CaptureMode> deviceModes(int) override { return device->modes; }
 };
 
 inline const QString kFakeCam = QStringLiteral("0: Fake Cam");
