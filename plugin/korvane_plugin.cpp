@@ -66,6 +66,7 @@ QStringList KorvanePlugin::enumerateVideoDevices()
     // The test source always comes first: a start without a chosen source takes it.
     QStringList sources{names::testSource};
     sources += deviceEntries();
+    listedSources = sources;
     return sources;
 }
 

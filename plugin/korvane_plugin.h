@@ -70,6 +70,9 @@ private:
     void saveSettings();
     // Connects the ring writer (again) and hands it to the engine.
     void connectRing();
+    // A stored source whose device came back under another index (re-plugged, or another
+    // device added) follows it: the one listed device of the same name.
+    void followMovedSource(const QStringList& listed);
 
     // Session control (plugin/session_control.cpp): the panel's requests turned into the
     // engine's, one at a time; a request that comes while one is under way is queued.
@@ -107,6 +110,7 @@ private:
     QString videoSource;
     int captureFrameRate = 60;
     QString captureResolution = QStringLiteral("1920x1080");
+    QStringList listedSources; // what enumerateVideoDevices answered last
 
     double currentFps = 0.0;
     QTimer* fpsTimer = nullptr;

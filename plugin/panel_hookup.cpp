@@ -42,6 +42,7 @@ void KorvanePlugin::syncSettingsToWidget()
     // A stored source found in the list is selected here and comes back through
     // onVideoSourceChanged, which saves once; values the panel does not offer stay the
     // plug-in's own and are written back at every save.
+    followMovedSource(listedSources); // the list the panel was just filled with
     widget->setVideoSource(videoSource);
     widget->setCaptureFrameRate(captureFrameRate);
     widget->setCaptureResolution(captureResolution);

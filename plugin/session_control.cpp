@@ -7,6 +7,8 @@
 #include "plugin/korvane_plugin.h"
 
 #include "capture/capture_names.h"
+#include "capture/replug_match.h"
+#include "capture/start_parameters.h"
 #include "host/logging_service.h"
 
 namespace Vardel {
@@ -91,6 +93,8 @@ void KorvanePlugin::startCaptureAsync()
     }
     showStarting();
 
+    if (widget.isNull() && !videoSource.isEmpty() && !isTestSource(videoSource))
+        followMovedSource(enumerateVideoDevices()); // no panel has listed the devices
     CaptureRequest request = wantedRequest();
     if (request.source != videoSource) {
         videoSource = request.source;
@@ -104,6 +108,18 @@ void KorvanePlugin::startCaptureAsync()
     sessionRequest = request;
     startPending = true;
     engine.start(request);
+}
+
+void KorvanePlugin::followMovedSource(const QStringList& listed)
+{
+    const auto moved = replugMatch(videoSource, listed);
+    if (!moved)
+        return;
+    LoggingService::instance()->info(
+        names::logSource, QStringLiteral("Source %1 is not listed any more; using %2, the device of that name")
+                              .arg(videoSource, *moved));
+    videoSource = *moved;
+    saveSettings();
 }
 
 void KorvanePlugin::requestStop()

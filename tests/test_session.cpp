@@ -289,6 +289,28 @@ private slots:
         QCOMPARE(reader.waitForFrame(5s), VideoRingBufferReader::WaitResult::Frame);
     }
 
+    void aStoredSourceFollowsItsDeviceToAnotherIndex()
+    {
+        // The camera came back as device 2 (another one took 0): the panel, the session and the
+        // settings follow it, with or without a panel; two of that name would be a guess.
+        const QString moved = QStringLiteral("2: Fake Cam");
+        for (const bool withPanel : {true, false}) {
+            testing::FakeDeviceSession s("replug", 64, 48, 200);
+            s.plugin.extraDevices = {QStringLiteral("0: Other Cam"), moved};
+            s.plugin.device->openable = {2};
+            s.env.store(QStringLiteral("videoSource"), kCam);
+            withPanel ? s.initializeWithPanel() : void(s.plugin.initialize());
+            QMetaObject::invokeMethod(&s.plugin, "onCaptureToggleRequested", Q_ARG(bool, true));
+            QVERIFY(Probe::settle(s.plugin) && Probe::running(s.plugin));
+            QCOMPARE(s.plugin.device->copy(s.plugin.device->opens), (std::vector<std::pair<int, int>>{{2, cv::CAP_V4L2}}));
+            QCOMPARE(s.env.stored(QStringLiteral("videoSource")).toString(), moved);
+            QCOMPARE(s.log.count(korvaneLine("info", QStringLiteral("Source 0: Fake Cam is not listed any more; using 2: "
+                                                                    "Fake Cam, the device of that name"))), 1);
+            if (withPanel)
+                QCOMPARE(s.ui.devices()->currentData().toString(), moved);
+        }
+    }
+
     void aPanelTheHostDeletedIsLeftAlone()
     {
         Session s(kTest);
