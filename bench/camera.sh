@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
 # The camera path's CPU per delivered frame beside its peers, on the same virtual camera
-# (scripts/virtual-camera, YUY2) in one run: the plug-in's capture loop into a ring
-# (bench/camera_capture), GStreamer (v4l2src ! videoconvert ! BGR ! shmsink) and FFmpeg
-# (v4l2 demuxer, bgr24 into a null sink), each under pw-v4l2, at 1280x720 and 1920x1080,
-# 30 and 60 frames/s; then the emulation's own cost, and the plug-in's frame thread while
-# the camera is gone. Prints figures; not a test.
-#   bench/camera.sh [BUILD_DIR]     (default build/default; CAMERA_SECONDS=6 per run, CAMERA_NODE=12)
+# (scripts/virtual-camera, YUY2 or MJPG) in one run: the plug-in's capture loop into a ring
+# (bench/camera_capture), GStreamer (v4l2src ! [jpegdec !] videoconvert ! BGR ! shmsink,
+# and for MJPG also into a fakesink) and FFmpeg (v4l2 demuxer, bgr24 into a null sink),
+# each under pw-v4l2, at 1280x720 and 1920x1080, 30 and 60 frames/s; then the emulation's
+# own cost, and the plug-in's frame thread while the camera is gone. Prints figures; not a test.
+#   bench/camera.sh [BUILD_DIR]     (default build/default; CAMERA_SECONDS=6 per run, CAMERA_NODE=12,
+#                                    CAMERA_FORMAT=YUY2 or MJPG; MJPG sends a moving SMPTE pattern,
+#                                    whose JPEG frames cost what a real scene's do, not a flat colour)
 #
 # Every figure is the whole process's user + system CPU per frame (the plug-in's also as
 # its frame thread's alone) over a window that leaves out starting and stopping: for the
@@ -17,6 +19,12 @@ cd "$(dirname "$0")/.."
 build=${1:-build/default}
 seconds=${CAMERA_SECONDS:-6}
 node=${CAMERA_NODE:-12}
+format=${CAMERA_FORMAT:-YUY2}
+case $format in
+  YUY2) picture=() ;;
+  MJPG) picture=(--pattern smpte) ;;
+  *) echo "CAMERA_FORMAT must be YUY2 or MJPG" >&2; exit 2 ;;
+esac
 name="Bench Camera"
 camera=scripts/virtual-camera
 
@@ -70,7 +78,8 @@ printf "%-10s %4s  %-34s %10s %12s  %s\n" size rate path frames/s "CPU us/frame"
 for size in 1280x720 1920x1080; do
   w=${size%x*} h=${size#*x}
   for rate in 30 60; do
-    "$camera" start --node "$node" --name "$name" --size "$size" --rate "$rate" >/dev/null
+    "$camera" start --node "$node" --name "$name" --size "$size" --rate "$rate" --format "$format" "${picture[@]}" \
+      >/dev/null
     "$camera" ready --node "$node"
 
     # The plug-in, with the emulation's processes measured over the same window.
@@ -91,14 +100,27 @@ for size in 1280x720 1920x1080; do
     emulation=$(awk -v a="$e0" -v b="$e1" -v t0="$t0" -v t1="$t1" -v f="$fps" \
       'BEGIN { s = (b - a) / (t1 - t0); printf "%.0f us/frame (%.3f CPU s/s)", (f > 0 ? s / f * 1e6 : 0), s }')
 
-    read -r f c < <(peer gst-launch-1.0 -q v4l2src "device=/dev/video$node" \
-      num-buffers=@N@ ! "video/x-raw,format=YUY2,width=$w,height=$h,framerate=$rate/1" ! videoconvert \
-      ! video/x-raw,format=BGR ! shmsink "socket-path=$work/shm" "shm-size=$((w * h * 3 * 8 + 4096))" \
-      wait-for-connection=false sync=false)
-    printf "%-10s %4s  %-34s %10s %12s\n" "$size" "$rate" "GStreamer (v4l2src, videoconvert)" "$f" "$c"
+    if [ "$format" = MJPG ]; then
+      read -r f c < <(peer gst-launch-1.0 -q v4l2src "device=/dev/video$node" num-buffers=@N@ \
+        ! "image/jpeg,width=$w,height=$h,framerate=$rate/1" ! jpegdec ! videoconvert ! video/x-raw,format=BGR \
+        ! shmsink "socket-path=$work/shm" "shm-size=$((w * h * 3 * 8 + 4096))" wait-for-connection=false sync=false)
+      printf "%-10s %4s  %-34s %10s %12s\n" "$size" "$rate" "GStreamer (jpegdec, videoconvert)" "$f" "$c"
+      read -r f c < <(peer gst-launch-1.0 -q v4l2src "device=/dev/video$node" num-buffers=@N@ \
+        ! "image/jpeg,width=$w,height=$h,framerate=$rate/1" ! jpegdec ! videoconvert ! video/x-raw,format=BGR \
+        ! fakesink sync=false)
+      printf "%-10s %4s  %-34s %10s %12s\n" "$size" "$rate" "GStreamer (jpegdec, into fakesink)" "$f" "$c"
+      input=mjpeg
+    else
+      read -r f c < <(peer gst-launch-1.0 -q v4l2src "device=/dev/video$node" \
+        num-buffers=@N@ ! "video/x-raw,format=YUY2,width=$w,height=$h,framerate=$rate/1" ! videoconvert \
+        ! video/x-raw,format=BGR ! shmsink "socket-path=$work/shm" "shm-size=$((w * h * 3 * 8 + 4096))" \
+        wait-for-connection=false sync=false)
+      printf "%-10s %4s  %-34s %10s %12s\n" "$size" "$rate" "GStreamer (v4l2src, videoconvert)" "$f" "$c"
+      input=yuyv422
+    fi
 
     read -r f c < <(peer ffmpeg -hide_banner -nostdin -loglevel error -f v4l2 \
-      -input_format yuyv422 -video_size "$size" -framerate "$rate" -i "/dev/video$node" -frames:v @N@ \
+      -input_format "$input" -video_size "$size" -framerate "$rate" -i "/dev/video$node" -frames:v @N@ \
       -pix_fmt bgr24 -f rawvideo -y /dev/null)
     printf "%-10s %4s  %-34s %10s %12s\n" "$size" "$rate" "FFmpeg (v4l2, bgr24)" "$f" "$c"
     printf "%-10s %4s  %-34s %10s %12s\n" "$size" "$rate" "emulation (PipeWire, WirePlumber, source)" "" \

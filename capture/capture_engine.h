@@ -115,6 +115,7 @@ private:
     std::uint32_t captureHeight = 0;
     std::atomic<int> framesWritten{0};
     int sessionFrameRate = 0;
+    bool decodeJpeg = false; // the device's JPEG bytes come as they are, decoded into the slot
 
     // User-interface thread only.
     alignas(64) Phase phase = Phase::Idle;

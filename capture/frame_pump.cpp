@@ -8,6 +8,7 @@
 
 #include "capture/capture_names.h"
 #include "capture/delivery_watch.h"
+#include "capture/device_frames.h"
 #include "capture/frame_header.h"
 #include "capture/pacing.h"
 #include "capture/platform.h"
@@ -41,7 +42,7 @@ CaptureEngine::LoopEnd CaptureEngine::captureLoop()
     const std::uint32_t width = captureWidth;
     const std::uint32_t height = captureHeight;
     FrameSlot header = bgrFrameHeader(width, height);
-    bool wrongSizeReported = false;
+    DeviceFrames frames(*videoCapture, int(width), int(height), decodeJpeg);
     bool backEndErrorReported = false;
     DeliveryWatch delivery(steadyNowNs());
     bool stallReported = false;
@@ -55,13 +56,10 @@ CaptureEngine::LoopEnd CaptureEngine::captureLoop()
         if (!slot)
             return LoopEnd::RingGone;
         prefetchSlotStart(slot->data);
-        cv::Mat image(int(height), int(width), CV_8UC3, slot->data);
-        bool read = false;
-        bool delivered = false; // the device handed over a frame, usable or not
+        auto outcome = DeviceFrames::Outcome::NoFrame;
         bool threw = false;
         try {
-            read = videoCapture->grab() && videoCapture->retrieve(image, 0);
-            delivered = read;
+            outcome = frames.read(slot->data);
         } catch (const std::exception& error) {
             threw = true;
             // A back end that throws (a conversion it cannot do, a device gone mid-frame)
@@ -74,25 +72,8 @@ CaptureEngine::LoopEnd CaptureEngine::captureLoop()
                                           .arg(QString::fromUtf8(error.what()).trimmed()));
             }
         }
-        // A frame of another size or type cannot land in the slot: OpenCV then decodes into
-        // a buffer of its own and the slot still holds an old frame. Never publish that.
-        if (read && (image.data != slot->data || image.cols != int(width) || image.rows != int(height)
-                     || image.type() != CV_8UC3)) {
-            read = false;
-            if (!wrongSizeReported) {
-                wrongSizeReported = true;
-                LoggingService::instance()->warning(
-                    names::logSource,
-                    QStringLiteral("Device delivered %1x%2 frames (%3 channels), expected %4x%5 BGR; dropping them")
-                        .arg(image.cols)
-                        .arg(image.rows)
-                        .arg(image.channels())
-                        .arg(width)
-                        .arg(height));
-            }
-        }
         const std::int64_t now = steadyNowNs();
-        if (read) {
+        if (outcome == DeviceFrames::Outcome::Read) {
             header.timestampNs = now;
             ringWriter->releaseWriteSlot(slot->slotIndex, header);
             ringWriter->signalAllFrameEvents();
@@ -100,6 +81,7 @@ CaptureEngine::LoopEnd CaptureEngine::captureLoop()
         } else {
             ringWriter->cancelWrite(slot->slotIndex);
         }
+        const bool delivered = outcome != DeviceFrames::Outcome::NoFrame; // usable or not
         const auto change = delivered ? delivery.frameRead(now) : delivery.grabFailed(now);
         // The session goes on: a device that comes back (a stalled one resumes) is published
         // again without the user doing anything. A back end that throws has said so already.

@@ -23,6 +23,10 @@ int captureBackend();
 // when it cannot be asked.
 std::vector<CaptureMode> deviceModes(int index);
 
+// Whether captureBackend hands out a JPEG frame's own bytes when CAP_PROP_CONVERT_RGB is
+// off, for decoding straight into the ring slot.
+bool backendHandsOutJpeg();
+
 // How captureBackend picks a format by itself, and what it makes of each (for chooseFormat).
 const BackendFormats& backendFormats();
 

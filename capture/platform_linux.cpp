@@ -21,6 +21,9 @@ std::vector<CaptureMode> deviceModes(int index) { return v4l2::deviceModes("/dev
 
 const BackendFormats& backendFormats() { return v4l2::openCvFormats(); }
 
+// OpenCV's V4L2 back end copies the buffer as the driver filled it (a row of bytes).
+bool backendHandsOutJpeg() { return true; }
+
 void prepareFrameThread()
 {
     // At most 15 characters; top -H, ps and debuggers show it.

@@ -30,6 +30,9 @@ QStringList videoDeviceEntries()
 
 int captureBackend() { return cv::CAP_DSHOW; }
 
+// DirectShow's graph decodes JPEG itself; the six calls keep it converting to BGR.
+bool backendHandsOutJpeg() { return false; }
+
 std::vector<CaptureMode> deviceModes(int index) { return com::deviceModes(index); }
 
 const BackendFormats& backendFormats() { return com::openCvFormats(); }

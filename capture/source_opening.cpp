@@ -53,6 +53,12 @@ double settledRate(const cv::VideoCapture& capture, int asked, double formatBest
     return rate;
 }
 
+bool isJpeg(double code)
+{
+    const auto format = std::uint32_t(std::int64_t(code));
+    return format == fourcc('M', 'J', 'P', 'G') || format == fourcc('J', 'P', 'E', 'G');
+}
+
 QString rateText(double fps) { return QString::number(fps, 'g', 6) + QStringLiteral("fps"); }
 
 // Leaves the capture object closed after a back end threw half-way through opening it.
@@ -77,6 +83,7 @@ bool CaptureEngine::openVideoSource(const QString& source, int width, int height
     // A back end may throw instead of answering false; on this thread that would end the
     // host. Either way the open failed: held off and reported the same.
     bool opened = false;
+    decodeJpeg = false;
     Size delivered{width, height};
     double rate = fps;
     try {
@@ -109,6 +116,10 @@ bool CaptureEngine::openVideoSource(const QString& source, int width, int height
                 videoCapture->set(cv::CAP_PROP_FOURCC, double(*choice.fourcc));
             delivered = settledSize(*videoCapture, delivered);
             rate = settledRate(*videoCapture, fps, choice.fps);
+            // A JPEG format decoded by the back end goes into a buffer of its own and is
+            // copied from there; its bytes as they came are decoded straight into the slot.
+            decodeJpeg = platform::backendHandsOutJpeg() && isJpeg(videoCapture->get(cv::CAP_PROP_FOURCC))
+                && videoCapture->set(cv::CAP_PROP_CONVERT_RGB, 0.0);
         }
     } catch (const std::exception&) {
         opened = false;

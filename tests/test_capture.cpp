@@ -4,6 +4,7 @@
 // frames good or bad, on their way into a ring a reader checks.
 
 #include "capture/delivery_watch.h"
+#include "capture/jpeg_decoder.h"
 #include "capture/pacing.h"
 #include "capture/start_parameters.h"
 #include "capture/test_pattern.h"
@@ -21,6 +22,7 @@
 #include <QTest>
 
 #include <map>
+#include <opencv2/imgcodecs.hpp>
 
 using namespace Vardel;
 using namespace std::chrono_literals;
@@ -220,6 +222,23 @@ private slots:
             QCOMPARE(watch.pauseBeforeRetry(), pause);
             QCOMPARE(watch.grabDeadline(at).value_or(0), deadline);
         }
+    }
+
+    void jpegFramesAreDecodedWholeOrNotAtAll()
+    {
+        // A 16x8 picture of one colour as a camera's JPEG frame: decoded at its size within what
+        // JPEG allows; at another size, cut short or damaged, it is never taken for a frame.
+        std::vector<std::uint8_t> jpeg, bgr(16 * 8 * 3);
+        QVERIFY(cv::imencode(".jpg", cv::Mat(8, 16, CV_8UC3, cv::Scalar(192, 96, 32)), jpeg));
+        JpegDecoder decoder;
+        QCOMPARE(decoder.decode(jpeg.data(), jpeg.size(), bgr.data(), 16, 8), JpegDecoder::Result::Decoded);
+        for (std::size_t i = 0; i < bgr.size(); ++i)
+            QVERIFY(std::abs(bgr[i] - std::array{192, 96, 32}[i % 3]) <= 2);
+        QCOMPARE(decoder.decode(jpeg.data(), jpeg.size(), bgr.data(), 8, 8), JpegDecoder::Result::WrongSize);
+        QCOMPARE(QSize(decoder.width(), decoder.height()), QSize(16, 8));
+        QCOMPARE(decoder.decode(jpeg.data(), jpeg.size() / 2, bgr.data(), 16, 8), JpegDecoder::Result::Failed);
+        jpeg[jpeg.size() - 8] ^= 0x5a; // in the picture's coded data
+        QCOMPARE(decoder.decode(jpeg.data(), jpeg.size(), bgr.data(), 16, 8), JpegDecoder::Result::Failed);
     }
 
     void testPatternFramesInTheRing()
