@@ -12,6 +12,7 @@
 #include <dirent.h>
 #include <fstream>
 #include <iterator>
+#include <string>
 #include <vector>
 
 namespace Vardel::bench {
@@ -37,6 +38,19 @@ inline std::vector<pid_t> newThreads(const std::vector<pid_t>& before, const std
     std::vector<pid_t> added;
     std::set_difference(now.begin(), now.end(), before.begin(), before.end(), std::back_inserter(added));
     return added;
+}
+
+// The plug-in's frame thread, by the name it gives itself; 0 when none runs.
+inline pid_t frameThreadId()
+{
+    for (const pid_t tid : threadIds()) {
+        char path[64];
+        std::snprintf(path, sizeof path, "/proc/self/task/%d/comm", int(tid));
+        std::string name;
+        if (std::getline(std::ifstream(path), name) && name == "korvane-frames")
+            return tid;
+    }
+    return 0;
 }
 
 // Seconds the thread has run on a CPU (user and system), in nanosecond resolution: the

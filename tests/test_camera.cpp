@@ -7,6 +7,7 @@
 // test_camera_mjpg, with KORVANE_CAMERA_UNDER_TEST naming that camera's node.
 
 #include "bench/stall_meter.h"
+#include "bench/thread_cpu.h"
 #include "capture/format_choice.h"
 #include "capture/platform.h"
 #include "helpers/plugin_fixture.h"
@@ -38,21 +39,6 @@ const QString kCaptureStopped = korvaneLine("info", QStringLiteral("Capture stop
 // preemption takes on a loaded two-core machine, a fiftieth of what a join of a frame
 // thread stuck in a grab takes (the back end's 10 s time-out).
 constexpr double kMaxStallMs = 200.0;
-
-// CPU seconds the frame thread has used, found by the name it gives itself; -1 without one.
-double frameThreadCpuSeconds()
-{
-    const QString task = QStringLiteral("/proc/self/task/");
-    for (const QString& id : QDir(task).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
-        QFile comm(task + id + QStringLiteral("/comm")), stat(task + id + QStringLiteral("/stat"));
-        if (comm.open(QIODevice::ReadOnly) && comm.readAll() == "korvane-frames\n" && stat.open(QIODevice::ReadOnly)) {
-            // utime and stime, fields 14 and 15, counted here from the state (field 3).
-            const QList<QByteArray> fields = stat.readAll().split(')').last().simplified().split(' ');
-            return double(fields[11].toLongLong() + fields[12].toLongLong()) / double(::sysconf(_SC_CLK_TCK));
-        }
-    }
-    return -1;
-}
 
 qsizetype openDescriptors() { return QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::System).size(); }
 
@@ -225,9 +211,10 @@ private slots:
         // from under a frame OpenCV is still converting (SIGSEGV in its colour conversion).
         QVERIFY(s.start() && camera("pause") && s.stalled() && camera("remove"));
         QVERIFY(s.logged(kStopped));
-        const double cpuFrom = frameThreadCpuSeconds();
+        const pid_t frameThread = bench::frameThreadId();
+        const double cpuFrom = bench::threadCpuSeconds(frameThread);
         bench::runEventLoopFor(2000); // two seconds or a little more
-        const double share = (frameThreadCpuSeconds() - cpuFrom) / 2;
+        const double share = (bench::threadCpuSeconds(frameThread) - cpuFrom) / 2;
         qInfo("frame thread with the source gone: %.1f %% of a core", share * 100);
         QVERIFY(cpuFrom >= 0 && share < 0.15);
         QVERIFY(s.ui.capturing() && Probe::running(s.plugin) && s.log.count(kStopped) == 1);

@@ -6,6 +6,7 @@
 #include "capture/delivery_watch.h"
 #include "capture/jpeg_decoder.h"
 #include "capture/pacing.h"
+#include "capture/platform.h"
 #include "capture/start_parameters.h"
 #include "capture/test_pattern.h"
 #include "capture/v4l2_device_scan.h"
@@ -21,6 +22,7 @@
 #include <QSize>
 #include <QTest>
 
+#include <ctime>
 #include <map>
 #include <opencv2/imgcodecs.hpp>
 
@@ -49,6 +51,13 @@ std::vector<std::uint8_t> paint(std::uint32_t width, std::uint32_t height, std::
     auto* frame = buffer.data() + (64 - reinterpret_cast<std::uintptr_t>(buffer.data()) % 64) % 64 + misalign;
     painter.draw(frame, n);
     return frame[painter.frameBytes()] == 0x5a ? std::vector(frame, frame + painter.frameBytes()) : decltype(buffer){};
+}
+
+std::int64_t threadCpuNs()
+{
+    timespec now{};
+    ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return std::int64_t(now.tv_sec) * 1'000'000'000 + now.tv_nsec;
 }
 
 } // namespace
@@ -118,6 +127,9 @@ private slots:
             {"3: Cam %1 HD", {1920, 1080}, {1280, 720}, {}, 3, 0,
              {korvaneLine("warning", "Device 3: Cam %1 HD cannot deliver 1920x1080; capturing at 1280x720 instead"),
               opened("3: Cam %1 HD at 1280x720 30fps")}},
+            {"2: Tall", {1920, 1080}, {1920, 1088}, {}, 2, 0,
+             {korvaneLine("warning", "Device 2: Tall cannot deliver 1920x1080; capturing at 1920x1088 instead"),
+              opened("2: Tall at 1920x1088 30fps")}},
             // Raw too slow at that size, its JPEG faster though not fast enough.
             {"2: Webcam", {64, 48}, {64, 48}, {{yuyv, 64, 48, 5}, {mjpg, 64, 48, 15}}, 2, mjpg,
              {korvaneLine("warning", "Device 2: Webcam cannot deliver 30fps at 64x48; capturing at 15fps instead"),
@@ -191,7 +203,7 @@ private slots:
         }
     }
 
-    void pacingArithmetic()
+    void pacing()
     {
         FrameSchedule schedule{10, 0};
         // Clock after a frame -> when the next is due (0: at once). A late wake-up does not shift
@@ -201,6 +213,18 @@ private slots:
             std::int64_t wakeAt = 0;
             QCOMPARE(schedule.next(now, wakeAt) ? wakeAt : 0, due);
         }
+        // Half a second of waits at 240 frames/s: each ends soon after its deadline, never before,
+        // and the thread sleeps meanwhile (spinning through the last stretch of each would show
+        // as two percent of a core or more).
+        platform::FrameWaiter waiter;
+        std::vector<std::int64_t> late;
+        const std::int64_t cpuFrom = threadCpuNs(), from = steadyNowNs();
+        for (std::int64_t due = from; due < from + 500'000'000; late.push_back(steadyNowNs() - due))
+            waiter.waitUntil(due += 1'000'000'000 / 240);
+        const double cpu = double(threadCpuNs() - cpuFrom) / double(steadyNowNs() - from);
+        std::nth_element(late.begin(), late.begin() + late.size() / 2, late.end());
+        qInfo("waits: %.2f ms late (median), %.2f %% of a core", double(late[late.size() / 2]) / 1e6, cpu * 100);
+        QVERIFY(*std::min_element(late.begin(), late.end()) >= 0 && late[late.size() / 2] < 1'500'000 && cpu < 0.015);
 
         // A device's delivery: each change is reported once, and a failing device is retried after a pause.
         using C = DeliveryWatch::Change;

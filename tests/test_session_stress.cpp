@@ -1,8 +1,9 @@
 // Thousands of random user and host actions against one plug-in (and its successors), on
 // the fake device and the test source; run under the thread sanitizer in CI, where any
 // data race or deadlock fails it. After every fiftieth action, once every answer has
-// arrived, the panel must show what really runs. The actions follow from the seed alone
-// (KORVANE_STRESS_SEED, KORVANE_STRESS_STEPS); the threads' timing does not.
+// arrived, the panel must show what really runs: the state, the source and the rate. The
+// actions follow from the seed alone (KORVANE_STRESS_SEED, KORVANE_STRESS_STEPS); the
+// threads' timing does not.
 
 #include "helpers/fake_video_capture.h"
 #include "helpers/plugin_probe.h"
@@ -36,7 +37,7 @@ private slots:
         int running = 0;
         for (int step = 0; step < steps; ++step) {
             auto& s = *session;
-            switch (random() % 9) {
+            switch (random() % 10) {
             case 0:
                 if (s.panel && s.ui.button()->isEnabled())
                     s.ui.click();
@@ -76,6 +77,10 @@ private slots:
             case 8:
                 QCoreApplication::processEvents();
                 break;
+            case 9:
+                if (s.panel && s.ui.frameRates()->isEnabled())
+                    s.ui.choose(s.ui.frameRates(), std::array{30, 60, 120, 240}[random() % 4]);
+                break;
             }
             if (step % 50 == 49) {
                 Probe::settle(s.plugin);
@@ -86,6 +91,10 @@ private slots:
                     QVERIFY2(s.ui.button()->isEnabled(), qPrintable(where));
                     QVERIFY2(s.ui.button()->isChecked() == capturing, qPrintable(where));
                     QVERIFY2(s.ui.choosersEnabled() == !capturing, qPrintable(where));
+                    // What runs is what the panel shows.
+                    QVERIFY2(!capturing || (Probe::testMode(s.plugin) == (s.ui.devices()->currentIndex() == 0)
+                                            && Probe::sessionFrameRate(s.plugin) == s.ui.frameRates()->currentData().toInt()),
+                             qPrintable(where));
                 }
             }
         }

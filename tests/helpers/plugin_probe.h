@@ -23,6 +23,7 @@ struct KorvanePluginProbe {
     static bool running(KorvanePlugin& p) { return p.engine.isRunning(); }
     static std::atomic<int>& framesWritten(KorvanePlugin& p) { return p.engine.framesWritten; }
     static bool testMode(KorvanePlugin& p) { return p.engine.testMode; }
+    static int sessionFrameRate(KorvanePlugin& p) { return p.engine.sessionFrameRate; }
     static std::uint32_t captureWidth(KorvanePlugin& p) { return p.engine.captureWidth; }
     static std::uint32_t captureHeight(KorvanePlugin& p) { return p.engine.captureHeight; }
     static double currentFps(const KorvanePlugin& p) { return p.currentFps; }

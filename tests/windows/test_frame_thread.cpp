@@ -9,7 +9,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <vector>
 #include <string>
 #include <thread>
 
@@ -72,7 +74,8 @@ TEST(FrameTimer, Paces240FramesPerSecondAndGivesBackWhatItHeld)
         const char* way = refused ? "timer resolution raised to 1 ms" : "high-resolution timer";
         SCOPED_TRACE(way);
         calls = Calls{refused};
-        int frames = 0, onSchedule = 0;
+        int frames = 0;
+        std::vector<std::int64_t> lateness; // of each wait's return after its deadline, ns
         double cpuSeconds = 0;
         {
             win32::FrameTimer timer(counted);
@@ -84,19 +87,23 @@ TEST(FrameTimer, Paces240FramesPerSecondAndGivesBackWhatItHeld)
             cpuSeconds = -threadCpuSeconds();
             for (std::int64_t wakeAt = 0; steadyNowNs() - start < 1'000'000'000; ++frames) {
                 if (schedule.next(steadyNowNs(), wakeAt)) {
-                    ++onSchedule;
                     timer.waitUntil(wakeAt);
+                    lateness.push_back(steadyNowNs() - wakeAt);
                 }
             }
             cpuSeconds += threadCpuSeconds();
         }
         DWORD handleFlags = 0; // asked before a failure report can reuse the handle's number
         const bool timerOpen = !refused && GetHandleInformation(calls.timer, &handleFlags);
-        std::printf("pacing at 240 frames/s, %s: %d frames in a second, %d on schedule, %.0f ms CPU\n", way, frames,
-                    onSchedule, cpuSeconds * 1e3);
-        // Waits of a timer tick (15.6 ms) make every other frame late; preemption on a busy
-        // machine only a few. (The count itself falls with every preemption: printed only.)
-        EXPECT_GE(onSchedule, frames * 9 / 10);
+        ASSERT_FALSE(lateness.empty());
+        std::nth_element(lateness.begin(), lateness.begin() + lateness.size() / 2, lateness.end());
+        const double medianMs = double(lateness[lateness.size() / 2]) / 1e6;
+        std::printf("pacing at 240 frames/s, %s: %d frames in a second, waits %.2f ms late (median), %.0f ms CPU\n",
+                    way, frames, medianMs, cpuSeconds * 1e3);
+        // Waits of a timer tick (15.6 ms) end 7.8 ms late halfway through; preemption on a
+        // busy machine delays a few waits, not the median. (The frame count falls with every
+        // preemption: printed only.)
+        EXPECT_LT(medianMs, 2.0) << "waits of a timer tick";
         EXPECT_LT(cpuSeconds, 0.2) << "waits that spin";
         EXPECT_EQ(calls.ended, calls.begun);
         EXPECT_FALSE(timerOpen) << "the timer was not closed";
