@@ -24,7 +24,7 @@
 
 #include <ctime>
 #include <map>
-#include <opencv2/imgcodecs.hpp>
+#include <turbojpeg.h>
 
 using namespace Vardel;
 using namespace std::chrono_literals;
@@ -252,8 +252,16 @@ private slots:
     {
         // A 16x8 picture of one colour as a camera's JPEG frame: decoded at its size within what
         // JPEG allows; at another size, cut short or damaged, it is never taken for a frame.
-        std::vector<std::uint8_t> jpeg, bgr(16 * 8 * 3);
-        QVERIFY(cv::imencode(".jpg", cv::Mat(8, 16, CV_8UC3, cv::Scalar(192, 96, 32)), jpeg));
+        std::vector<std::uint8_t> bgr(16 * 8 * 3);
+        for (std::size_t i = 0; i < bgr.size(); ++i)
+            bgr[i] = std::uint8_t(std::array{192, 96, 32}[i % 3]);
+        unsigned char* encoded = nullptr;
+        unsigned long bytes = 0;
+        const tjhandle encoder = tjInitCompress();
+        QVERIFY(tjCompress2(encoder, bgr.data(), 16, 0, 8, TJPF_BGR, &encoded, &bytes, TJSAMP_420, 90, 0) == 0);
+        std::vector<std::uint8_t> jpeg(encoded, encoded + bytes);
+        tjFree(encoded);
+        tjDestroy(encoder);
         JpegDecoder decoder;
         QCOMPARE(decoder.decode(jpeg.data(), jpeg.size(), bgr.data(), 16, 8), JpegDecoder::Result::Decoded);
         for (std::size_t i = 0; i < bgr.size(); ++i)
