@@ -12,10 +12,12 @@
 
 #include <cstring>
 #include <fcntl.h>
+#include <functional>
 #include <future>
 #include <signal.h>
 #include <sys/mman.h>
 #include <thread>
+#include <time.h>
 
 using namespace Vardel;
 using namespace std::chrono_literals;
@@ -72,6 +74,43 @@ private slots:
             const FrameSlot frame{.width = width, .height = 32, .channels = 3, .stride = stride, .dataSize = stride * 32};
             publish(writer, frame, 7);
             QCOMPARE(readFrame(reader), fits ? 7 : 0);
+        }
+    }
+
+    void aRefusedFrameIsWaitedOutNotSpunOn()
+    {
+        // Headers that stay refused until the writer publishes again: a frame longer than its
+        // slot, a slot left odd by a writer stopped in the middle of a frame, a cancelled slot.
+        const FrameSlot good = bgrFrameHeader(16, 16);
+        const std::function<void(VideoRingBufferWriter&)> refused[] = {
+            [&](auto& w) { publish(w, {.width = 64, .height = 64, .channels = 3, .stride = 192, .dataSize = 12288}, 1); },
+            [&](auto& w) { publish(w, good, 1), w.acquireWriteSlot(); },
+            [&](auto& w) { publish(w, good, 1), w.cancelWrite(w.acquireWriteSlot()->slotIndex); },
+        };
+        for (const auto& leave : refused) {
+            const std::string name = testing::uniqueRingName("refused");
+            VideoRingBufferWriter writer;
+            QVERIFY(writer.connect(name, 1, good.dataSize));
+            Reader reader;
+            QVERIFY(reader.attach(name));
+            leave(writer);
+            // A second in front of it, as the host's monitor and vardel-ring read: each answer
+            // "frame" is followed by a read.
+            timespec cpu0{}, cpu1{};
+            ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &cpu0);
+            int answers = 0;
+            for (const auto end = std::chrono::steady_clock::now() + 1s; std::chrono::steady_clock::now() < end;) {
+                if (reader.waitForFrame(50ms) == Reader::WaitResult::Frame && ++answers)
+                    readFrame(reader);
+            }
+            ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &cpu1);
+            const double cpuSeconds = double(cpu1.tv_sec - cpu0.tv_sec) + double(cpu1.tv_nsec - cpu0.tv_nsec) / 1e9;
+            QVERIFY2(answers == 1 && cpuSeconds < 0.1,
+                     qPrintable(QStringLiteral("%1 answers, %2 s of CPU").arg(answers).arg(cpuSeconds)));
+            // The writer's next frame is read as usual.
+            publish(writer, good, 9);
+            QCOMPARE(reader.waitForFrame(5s), Reader::WaitResult::Frame);
+            QCOMPARE(readFrame(reader), 9);
         }
     }
 

@@ -22,8 +22,8 @@ public:
     enum class ReadResult {
         Frame,   // header and pixels hold one complete frame
         NoFrame, // nothing published yet
-        Torn,    // the writer kept overwriting the frame while it was copied; try again
-        Invalid, // the region or the frame header is not sound; detach
+        Torn,    // the writer kept overwriting the frame while it was copied, or left it half written
+        Invalid, // the frame header is not sound (lastError says why), or the region is not: detach
     };
     enum class WaitResult {
         Frame,      // a frame other than the last one read is available
@@ -50,6 +50,7 @@ public:
     // nobody has cut it short or written over its header.
     bool writerAlive() const;
     std::uint64_t latestFrameNumber() const;
+    // The newest frame readLatest looked at, whether it handed it out, refused or found it torn.
     std::uint64_t lastReadFrameNumber() const { return lastRead_; }
 
     // Waits until a frame other than the last one read is published. A writer that dies

@@ -3,6 +3,9 @@
 // the region must refuse it or hand out only bytes of the slot its frame names, and a
 // writer must take it over or replace it, after which a reader gets its frame intact.
 //
+// A reader attached to it reads and waits several times in a row, as a reader's loop does,
+// so that a reader answering "frame" again and again for one it refused shows.
+//
 // Input: one byte of switches, the 40-byte fixed header, the 8-byte object size, then the
 // region's bytes behind the header. Switches repair the header, so that the descriptors
 // and frames behind a sound one are reached: bit 0 magic and version, bit 1 the offsets,
@@ -12,6 +15,7 @@
 #include "host/ring/video_ring_buffer_writer.h"
 
 #include <algorithm>
+#include <cstddef>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/mman.h>
@@ -46,26 +50,45 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (objectBytes > kMaxBuiltBytes)
         return 0;
 
-    // The region as a foreign program could leave it.
+    // The region as a foreign program could leave it, its newest frame number still 0.
     std::vector<std::uint8_t> region(std::max<std::uint64_t>(objectBytes, sizeof header), 0);
     std::memcpy(region.data(), &header, sizeof header);
     std::memcpy(region.data() + sizeof header, data + kPrefix, std::min(size - kPrefix, region.size() - sizeof header));
     region.resize(objectBytes);
+    constexpr std::size_t kLatest = offsetof(ring::Control, latestFrame);
+    std::uint64_t latest = 0;
+    if (region.size() >= kLatest + sizeof latest) {
+        std::memcpy(&latest, region.data() + kLatest, sizeof latest);
+        std::memset(region.data() + kLatest, 0, sizeof latest);
+    }
     const std::string name = "korvane-fuzz-ring-" + std::to_string(::getpid());
     const int fd = ::shm_open(("/" + name).c_str(), O_RDWR | O_CREAT | O_TRUNC, 0600);
     REQUIRE(fd >= 0 && ::ftruncate(fd, off_t(region.size())) == 0);
     REQUIRE(::pwrite(fd, region.data(), region.size(), 0) == ssize_t(region.size()));
-    ::close(fd);
 
     FrameSlot frame;
     std::vector<std::uint8_t> pixels;
     VideoRingBufferReader reader;
-    if (reader.attach(name) && reader.readLatest(frame, pixels) == VideoRingBufferReader::ReadResult::Frame) {
-        const auto g = *ring::makeGeometry(reader.slotCount(), reader.slotBytes());
-        const std::uint64_t start = g.dataOffset + (frame.frameNumber - 1) % g.slotCount * g.slotStride;
-        REQUIRE(frame.frameNumber != 0 && frame.dataSize <= g.slotBytes && pixels.size() == frame.dataSize
-                && std::equal(pixels.begin(), pixels.end(), region.begin() + std::ptrdiff_t(start)));
+    if (reader.attach(name)) {
+        // The frame number is published once the reader is there: new to it, and the only frame
+        // that will be. Reads and waits as a reader's loop does: whether the frame is handed out,
+        // refused or torn, waiting must not answer "frame" for it again (a reader would spin).
+        REQUIRE(latest == 0 || ::pwrite(fd, &latest, sizeof latest, kLatest) == ssize_t(sizeof latest));
+        int answers = 0;
+        for (int round = 0; round < 4; ++round) {
+            if (reader.waitForFrame(std::chrono::nanoseconds(0)) != VideoRingBufferReader::WaitResult::Frame)
+                continue;
+            ++answers;
+            if (reader.readLatest(frame, pixels) == VideoRingBufferReader::ReadResult::Frame) {
+                const auto g = *ring::makeGeometry(reader.slotCount(), reader.slotBytes());
+                const std::uint64_t start = g.dataOffset + (frame.frameNumber - 1) % g.slotCount * g.slotStride;
+                REQUIRE(frame.frameNumber == latest && frame.dataSize <= g.slotBytes && pixels.size() == frame.dataSize
+                        && std::equal(pixels.begin(), pixels.end(), region.begin() + std::ptrdiff_t(start)));
+            }
+        }
+        REQUIRE(answers <= 1);
     }
+    ::close(fd);
     if ((data[0] & 8) && claimed && claimed->regionBytes <= kMaxBuiltBytes) {
         VideoRingBufferWriter writer;
         REQUIRE(writer.connect(name, header.slotCount, unsigned(header.slotBytes)) && reader.attach(name));
