@@ -56,14 +56,21 @@ private slots:
     void badInputIsRefusedClearly()
     {
         QTemporaryDir dir;
-        const QStringList host = {"--headless", "--settings", dir.filePath("s.ini"), "--ring-name",
-                                  QString::fromStdString(Vardel::testing::uniqueRingName("bad")), "--seconds", "1"};
-        const struct { const char* program; QStringList arguments; int exitCode; const char* says; } cases[] = {
-            {"vardel-host", host + QStringList{"--plugin-dir", dir.path()}, 3, "no video-source plug-in in "},
-            {"vardel-host", host + QStringList{"--source", "7: Nowhere"}, 2,
+        const QStringList host = {"--headless", "--settings", dir.filePath("s.ini"), "--seconds", "1", "--ring-name"};
+        const QString ring = QString::fromStdString(Vardel::testing::uniqueRingName("bad"));
+        // A ring another process writes: a second host says whose it is and reads nothing.
+        const QString held = QString::fromStdString(Vardel::testing::uniqueRingName("held"));
+        QProcess holder;
+        holder.start(QCoreApplication::applicationDirPath() + QStringLiteral("/ring_peer"), {held});
+        QVERIFY(holder.waitForReadyRead(30000));
+        const QString busy = QStringLiteral("ring /%1 is being written by process %2").arg(held).arg(holder.processId());
+        const struct { const char* program; QStringList arguments; int exitCode; QString says; } cases[] = {
+            {"vardel-host", host + QStringList{ring, "--plugin-dir", dir.path()}, 3, "no video-source plug-in in "},
+            {"vardel-host", host + QStringList{ring, "--source", "7: Nowhere"}, 2,
              "unknown source '7: Nowhere'; available: -1: Video Test"},
-            {"vardel-host", host + QStringList{"--fps", "45"}, 2, "the panel offers no 45 fps; available: 30, 60, 120, 240"},
-            {"vardel-host", host + QStringList{"--fps", "fast"}, 2, "--fps needs a whole number, not 'fast'"},
+            {"vardel-host", host + QStringList{ring, "--fps", "45"}, 2, "the panel offers no 45 fps; available: 30, 60, 120, 240"},
+            {"vardel-host", host + QStringList{ring, "--fps", "fast"}, 2, "--fps needs a whole number, not 'fast'"},
+            {"vardel-host", host + QStringList{held}, 1, busy},
             {"vardel-ring", {"korvane-test-no-such-ring"}, 3, "cannot open shared memory"},
             {"vardel-ring", {"--seconds", "0"}, 2, "--seconds and --wait need positive numbers"},
         };

@@ -16,12 +16,14 @@
 #include <future>
 #include <signal.h>
 #include <sys/mman.h>
+#include <sys/stat.h>
 #include <thread>
 #include <time.h>
 
 using namespace Vardel;
 using namespace std::chrono_literals;
 using Reader = VideoRingBufferReader;
+constexpr unsigned kNobody = 65534;
 
 namespace {
 
@@ -174,6 +176,64 @@ private slots:
         }
     }
 
+    void onlyARegionPrivateToItsUserIsWritten()
+    {
+        // Made first by another program, each with a sound header of the writer's geometry (as
+        // it is, it would be taken over): one of another user open to all, one of this user
+        // that all may read. Then none, and a umask that would take this user's writing away.
+        const bool root = ::geteuid() == 0;
+        const FrameSlot header = bgrFrameHeader(16, 16);
+        const auto g = *ring::makeGeometry(2, header.dataSize);
+        const ring::FixedHeader fixed{ring::kMagic, ring::kVersion, 2, g.slotBytes, g.dataOffset, g.regionBytes};
+        for (const auto& [uid, mode, mask] : {std::tuple(kNobody, 0666u, 022u), std::tuple(::geteuid(), 0644u, 022u),
+                                             std::tuple(::geteuid(), 0u, 0277u)}) {
+            if (uid != ::geteuid() && !root)
+                continue; // only root gives an object away (skipped below)
+            const std::string name = testing::uniqueRingName("owner"), object = "/" + name;
+            Mapping planted;
+            if (mode) {
+                UniqueFd fd(::shm_open(object.c_str(), O_RDWR | O_CREAT | O_EXCL, 0600));
+                QVERIFY(fd && ::ftruncate(fd.get(), off_t(g.regionBytes)) == 0
+                        && ::pwrite(fd.get(), &fixed, sizeof fixed, 0) == ssize_t(sizeof fixed)
+                        && ::fchown(fd.get(), uid, gid_t(-1)) == 0 && ::fchmod(fd.get(), mode) == 0);
+                planted = Mapping(::mmap(nullptr, g.dataOffset, PROT_READ, MAP_SHARED, fd.get(), 0), g.dataOffset);
+                // A reader takes another user's region only when told to expect that user.
+                Reader reader;
+                QCOMPARE(reader.attach(name), uid == ::geteuid());
+                QVERIFY2(uid == ::geteuid() || reader.lastError().find("belongs to nobody (uid 65534), not to ") != std::string::npos,
+                         reader.lastError().c_str());
+                reader.expectOwner(uid);
+                QVERIFY(reader.attach(name));
+            }
+            const mode_t before = ::umask(mask);
+            VideoRingBufferWriter writer;
+            const bool connected = writer.connect(name, 2, header.dataSize);
+            ::umask(before);
+            QVERIFY2(connected, writer.lastError().c_str());
+            publish(writer, header, 5);
+            // The frame went into a region of this user's own, 0600; the planted one saw none.
+            struct stat st {};
+            UniqueFd fd(::shm_open(object.c_str(), O_RDONLY, 0));
+            QVERIFY(::fstat(fd.get(), &st) == 0 && st.st_uid == ::geteuid() && (st.st_mode & 0777) == 0600);
+            QVERIFY(!planted || reinterpret_cast<const ring::Control*>(planted.data())->latestFrame == 0);
+            Reader reader;
+            QVERIFY(reader.attach(name));
+            QCOMPARE(readFrame(reader), 5);
+        }
+        if (!root)
+            QSKIP("another user's regions need root to be made");
+        // Another user's writer may not remove this user's region: refused, saying whose it is.
+        const std::string name = testing::uniqueRingName("theirs");
+        VideoRingBufferWriter mine;
+        QVERIFY(mine.connect(name, 2, 4096));
+        QProcess peer;
+        peer.start(QCoreApplication::applicationDirPath() + "/ring_peer", {QString::fromStdString(name), QString::number(kNobody)});
+        QVERIFY(peer.waitForFinished(30000));
+        const QString said = peer.readAll();
+        QVERIFY2(peer.exitCode() == 2 && said.contains(QString("ring /%1 belongs to root (uid 0), another user").arg(name.c_str())),
+                 qPrintable(said));
+    }
+
     void aKilledWriterIsNoticedAndItsSuccessorFollowed()
     {
         const std::string name = testing::uniqueRingName("killed");
@@ -182,6 +242,12 @@ private slots:
         QVERIFY(peer.waitForReadyRead(30000));
         Reader reader;
         QVERIFY(reader.attach(name));
+        // While it runs, the region is its writer's, whatever geometry another writer asks for.
+        VideoRingBufferWriter second;
+        for (const unsigned bytes : {4096u, 8192u}) {
+            QVERIFY(!second.connect(name, 2, bytes));
+            QCOMPARE(second.lastError(), "ring /" + name + " is being written by process " + std::to_string(peer.processId()));
+        }
         auto waiting = std::async(std::launch::async, [&] { return reader.waitForFrame(30s); });
         ::kill(pid_t(peer.processId()), SIGKILL);
         QVERIFY(peer.waitForFinished(5000)); // reaped: no process is left under its id

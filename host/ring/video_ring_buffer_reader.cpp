@@ -2,6 +2,7 @@
 
 #include "host/ring/futex.h"
 #include "host/ring/racing_copy.h"
+#include "host/ring/region_owner.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -31,6 +32,13 @@ bool VideoRingBufferReader::attach(const std::string& name)
     UniqueFd fd = shm::openExisting(*object, shm::Access::ReadWrite, error_);
     if (!fd)
         return false;
+    // Frames and frame numbers of a region another user made are theirs to choose.
+    const unsigned expected = expectedOwner_.value_or(owner::myUid());
+    if (const auto who = owner::of(fd.get()); !who || who->uid != expected) {
+        error_ = "region " + *object + " belongs to " + (who ? owner::describeUser(who->uid) : "an unknown user")
+            + ", not to " + owner::describeUser(expected) + ": not attached";
+        return false;
+    }
     // The header is read with pread, not through a mapping: a region too small for it
     // cannot fault, and nothing is mapped before it has been checked.
     ring::FixedHeader header{};

@@ -9,6 +9,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -35,7 +36,9 @@ public:
     VideoRingBufferReader(const VideoRingBufferReader&) = delete;
     VideoRingBufferReader& operator=(const VideoRingBufferReader&) = delete;
 
+    // Attaches to a region of this process's user, or of the user named by expectOwner.
     bool attach(const std::string& name);
+    void expectOwner(unsigned uid) { expectedOwner_ = uid; }
     // Attaches, trying again every few milliseconds until deadline while the ring is not
     // there (or not sound) yet; lastError() then says why the last try failed.
     bool attachBy(const std::string& name, std::chrono::steady_clock::time_point deadline);
@@ -71,6 +74,7 @@ private:
     const char* damage() const;
 
     std::string error_;
+    std::optional<unsigned> expectedOwner_;
     ring::Geometry geometry_;
     UniqueFd fd_;
     Mapping controlMapping_; // control block and descriptors, writable for the waiter count
