@@ -1,7 +1,8 @@
 // Arbitrary bytes as a shared-memory ring region, which any process of the user can write.
 // The header check must accept only geometries that lie inside the object, a reader of
 // the region must refuse it or hand out only bytes of the slot its frame names, and a
-// writer must take it over or replace it, after which a reader gets its frame intact.
+// writer must take it over or replace it, after which a reader gets its frame intact, or
+// leave it untouched when the writer it names still runs.
 //
 // A reader attached to it reads and waits several times in a row, as a reader's loop does,
 // so that a reader answering "frame" again and again for one it refused shows.
@@ -88,10 +89,23 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
         REQUIRE(answers <= 1);
     }
-    ::close(fd);
+    if (region.size() >= kLatest + sizeof latest) { // published, whether a reader attached or not
+        std::memcpy(region.data() + kLatest, &latest, sizeof latest);
+        REQUIRE(::pwrite(fd, &latest, sizeof latest, kLatest) == ssize_t(sizeof latest));
+    }
     if ((data[0] & 8) && claimed && claimed->regionBytes <= kMaxBuiltBytes) {
         VideoRingBufferWriter writer;
-        REQUIRE(writer.connect(name, header.slotCount, unsigned(header.slotBytes)) && reader.attach(name));
+        if (!writer.connect(name, header.slotCount, unsigned(header.slotBytes))) {
+            // Refused only for a writer that runs (the pid in the region may name any
+            // process), and then the region is left as it was.
+            std::vector<std::uint8_t> after(region.size());
+            REQUIRE(writer.lastError().find(" is being written by process ") != std::string::npos
+                    && ::pread(fd, after.data(), after.size(), 0) == ssize_t(after.size()) && after == region);
+            ::close(fd);
+            ::shm_unlink(("/" + name).c_str());
+            return 0;
+        }
+        REQUIRE(reader.attach(name));
         auto slot = writer.acquireWriteSlot();
         REQUIRE(slot.has_value());
         std::memset(slot->data, 0x5a, slot->capacity);
@@ -101,6 +115,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         REQUIRE(frame.frameNumber == 1 && pixels.size() == header.slotBytes
                 && std::all_of(pixels.begin(), pixels.end(), [](std::uint8_t b) { return b == 0x5a; }));
     }
+    ::close(fd);
     ::shm_unlink(("/" + name).c_str());
     return 0;
 }
