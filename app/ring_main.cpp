@@ -1,9 +1,10 @@
 // vardel-ring: attaches to a video ring by name from another process and reports what
 // it reads each second, checking every frame.
-//   vardel-ring [NAME] [--seconds N] [--wait N] [--snapshot FILE] [--expect-test-pattern]
+//   vardel-ring [NAME] [--seconds N] [--wait N] [--snapshot FILE] [--expect-test-pattern] [--owner USER]
 
 #include "app/ring_reading.h"
 #include "app/snapshot.h"
+#include "host/ring/region_owner.h"
 #include "host/ring/video_ring_buffer_reader.h"
 #include "host/shared_memory_manager.h"
 
@@ -34,7 +35,10 @@ int main(int argc, char** argv)
                                       QStringLiteral("file"));
     const QCommandLineOption pattern(QStringLiteral("expect-test-pattern"),
                                      QStringLiteral("Check that every frame shows the moving colour bars."));
-    parser.addOptions({seconds, wait, snapshot, pattern});
+    const QCommandLineOption owner(QStringLiteral("owner"),
+                                   QStringLiteral("Read a ring of this user (name or number; default: only this user's)."),
+                                   QStringLiteral("user"));
+    parser.addOptions({seconds, wait, snapshot, pattern, owner});
     parser.process(app);
     if (parser.positionalArguments().size() > 1) {
         std::fprintf(stderr, "vardel-ring: one ring name at most\n");
@@ -52,6 +56,14 @@ int main(int argc, char** argv)
         : parser.positionalArguments().first().toStdString();
 
     VideoRingBufferReader reader;
+    if (parser.isSet(owner)) {
+        const auto uid = owner::userId(parser.value(owner).toStdString());
+        if (!uid) {
+            std::fprintf(stderr, "vardel-ring: no user '%s'\n", qPrintable(parser.value(owner)));
+            return 2;
+        }
+        reader.expectOwner(*uid);
+    }
     const auto attachDeadline = std::chrono::steady_clock::now()
         + std::chrono::duration_cast<std::chrono::steady_clock::duration>(std::chrono::duration<double>(waitFor));
     if (!reader.attachBy(name, attachDeadline)) {

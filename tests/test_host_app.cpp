@@ -73,6 +73,7 @@ private slots:
             {"vardel-host", host + QStringList{held}, 1, busy},
             {"vardel-ring", {"korvane-test-no-such-ring"}, 3, "cannot open shared memory"},
             {"vardel-ring", {"--seconds", "0"}, 2, "--seconds and --wait need positive numbers"},
+            {"vardel-ring", {"--owner", "no-such-user-here"}, 2, "no user 'no-such-user-here'"},
         };
         for (const auto& c : cases) {
             const Run r = run(c.program, c.arguments);
