@@ -13,10 +13,31 @@
 #include <QGuiApplication>
 
 #include <chrono>
+#include <cmath>
+#include <optional>
 #include <cstdio>
 
 using namespace Vardel;
 using namespace std::chrono_literals;
+
+namespace {
+// About 31 years: a time from now this far ahead still fits the steady clock's nanoseconds.
+constexpr double kMaxSeconds = 1e9;
+
+// The option's value in seconds, above 0 (or 0 as well, where allowed) and at most kMaxSeconds;
+// nothing, said on standard error, for anything else (nan and inf included).
+std::optional<double> secondsOption(const QCommandLineParser& parser, const QCommandLineOption& option, bool zeroAllowed)
+{
+    bool ok = false;
+    const double value = parser.value(option).toDouble(&ok);
+    if (ok && std::isfinite(value) && (value > 0 || (zeroAllowed && value == 0)) && value <= kMaxSeconds)
+        return value;
+    std::fprintf(stderr, "vardel-ring: --%s needs a number of seconds from %s to %.0f, not '%s'\n",
+                 qPrintable(option.names().first()), zeroAllowed ? "0" : "above 0", kMaxSeconds,
+                 qPrintable(parser.value(option)));
+    return std::nullopt;
+}
+} // namespace
 
 int main(int argc, char** argv)
 {
@@ -44,13 +65,10 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "vardel-ring: one ring name at most\n");
         return 2;
     }
-    bool ok = false, waitOk = false;
-    const double duration = parser.value(seconds).toDouble(&ok);
-    const double waitFor = parser.value(wait).toDouble(&waitOk);
-    if (!ok || duration <= 0 || !waitOk || waitFor < 0) {
-        std::fprintf(stderr, "vardel-ring: --seconds and --wait need positive numbers\n");
+    const auto duration = secondsOption(parser, seconds, false);
+    const auto waitFor = secondsOption(parser, wait, true);
+    if (!duration || !waitFor)
         return 2;
-    }
     const std::string name = parser.positionalArguments().isEmpty()
         ? SharedMemoryManager::instance().getVideoRingBufferName().toStdString()
         : parser.positionalArguments().first().toStdString();
@@ -65,7 +83,7 @@ int main(int argc, char** argv)
         reader.expectOwner(*uid);
     }
     const auto attachDeadline = std::chrono::steady_clock::now()
-        + std::chrono::duration_cast<std::chrono::steady_clock::duration>(std::chrono::duration<double>(waitFor));
+        + std::chrono::duration_cast<std::chrono::steady_clock::duration>(std::chrono::duration<double>(*waitFor));
     if (!reader.attachBy(name, attachDeadline)) {
         std::fprintf(stderr, "vardel-ring: %s\n", reader.lastError().c_str());
         return 3;
@@ -94,7 +112,7 @@ int main(int argc, char** argv)
          }});
     const auto start = std::chrono::steady_clock::now();
     const bool writerGone = reading.readWhile([&] {
-        return std::chrono::steady_clock::now() - start < std::chrono::duration<double>(duration);
+        return std::chrono::steady_clock::now() - start < std::chrono::duration<double>(*duration);
     }, 100ms) == RingReading::End::WriterGone;
     if (writerGone)
         std::printf("writer gone: the ring was removed or its writer died\n");

@@ -9,6 +9,9 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <string_view>
+#include <vector>
+
 namespace {
 
 struct Run { int exitCode; QString output; };
@@ -64,7 +67,8 @@ private slots:
         holder.start(QCoreApplication::applicationDirPath() + QStringLiteral("/ring_peer"), {held});
         QVERIFY(holder.waitForReadyRead(30000));
         const QString busy = QStringLiteral("ring /%1 is being written by process %2").arg(held).arg(holder.processId());
-        const struct { const char* program; QStringList arguments; int exitCode; QString says; } cases[] = {
+        struct Case { const char* program; QStringList arguments; int exitCode; QString says; };
+        std::vector<Case> cases = {
             {"vardel-host", host + QStringList{ring, "--plugin-dir", dir.path()}, 3, "no video-source plug-in in "},
             {"vardel-host", host + QStringList{ring, "--source", "7: Nowhere"}, 2,
              "unknown source '7: Nowhere'; available: -1: Video Test"},
@@ -72,9 +76,18 @@ private slots:
             {"vardel-host", host + QStringList{ring, "--fps", "fast"}, 2, "--fps needs a whole number, not 'fast'"},
             {"vardel-host", host + QStringList{held}, 1, busy},
             {"vardel-ring", {"korvane-test-no-such-ring"}, 3, "cannot open shared memory"},
-            {"vardel-ring", {"--seconds", "0"}, 2, "--seconds and --wait need positive numbers"},
+            // Above what the window's timer holds; the empty plug-in folder would end it otherwise.
+            {"vardel-host", host + QStringList{ring, "--seconds", "2147484", "--plugin-dir", dir.path()}, 2,
+             "--seconds needs a whole number from 1 to 2147483, not '2147484'"},
             {"vardel-ring", {"--owner", "no-such-user-here"}, 2, "no user 'no-such-user-here'"},
         };
+        for (const char* value : {"0", "-1", "nan", "inf", "1e300"}) {
+            cases.push_back({"vardel-ring", {"--seconds", value}, 2,
+                             QStringLiteral("--seconds needs a number of seconds from above 0 to 1000000000, not '%1'").arg(value)});
+            if (value != std::string_view("0"))
+                cases.push_back({"vardel-ring", {"--wait", value}, 2,
+                                 QStringLiteral("--wait needs a number of seconds from 0 to 1000000000, not '%1'").arg(value)});
+        }
         for (const auto& c : cases) {
             const Run r = run(c.program, c.arguments);
             QVERIFY2(r.exitCode == c.exitCode && r.output.contains(c.says),
