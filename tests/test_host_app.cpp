@@ -56,6 +56,24 @@ private slots:
                  qPrintable(seen));
     }
 
+    void aRefusedFrameIsReportedOnce()
+    {
+        // vardel-ring attached and reading; then one frame it refuses, and nothing after it.
+        const QString ring = QString::fromStdString(Vardel::testing::uniqueRingName("refused"));
+        QProcess writer, reader;
+        writer.start(QCoreApplication::applicationDirPath() + QStringLiteral("/ring_peer"), {ring, "refused"});
+        QVERIFY(writer.waitForReadyRead(30000));
+        reader.start(QCoreApplication::applicationDirPath() + QStringLiteral("/vardel-ring"), {ring, "--seconds", "3"});
+        QVERIFY(reader.waitForReadyRead(30000)); // its first second's line
+        writer.write("publish\n");
+        QVERIFY(writer.waitForBytesWritten(5000) && reader.waitForFinished(30000));
+        writer.kill(), writer.waitForFinished();
+        const QString seen = QString::fromLocal8Bit(reader.readAll());
+        QVERIFY2(reader.exitCode() == 1 && seen.count("refused: ") == 1
+                     && seen.contains("refused: frame 1 has an inconsistent header\n"),
+                 qPrintable(seen.left(2000)));
+    }
+
     void badInputIsRefusedClearly()
     {
         QTemporaryDir dir;
@@ -93,6 +111,7 @@ private slots:
             QVERIFY2(r.exitCode == c.exitCode && r.output.contains(c.says),
                      qPrintable(c.arguments.join(' ') + " -> " + r.output));
         }
+        holder.kill(), holder.waitForFinished();
     }
 };
 
