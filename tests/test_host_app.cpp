@@ -6,6 +6,7 @@
 
 #include <QProcess>
 #include <QRegularExpression>
+#include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -44,6 +45,8 @@ private slots:
         const Run host = run("vardel-host", {"--headless", "--ring-name", ring, "--settings", dir.filePath("s.ini"),
                                              "--fps", "120", "--resolution", "640x480", "--seconds", "3"});
         QVERIFY2(host.exitCode == 0, qPrintable(host.output)); // 0: its own monitor read frames too
+        const QSettings stored(dir.filePath("s.ini"), QSettings::IniFormat); // what the panel was given
+        QVERIFY(stored.value("Korvane/captureFrameRate") == 120 && stored.value("Korvane/captureResolution") == "640x480");
         QVERIFY(reader.waitForFinished(60000));
         const QString seen = QString::fromLocal8Bit(reader.readAll());
         // Every frame read is sound and shows the bars where they belong. A slow reader (a
