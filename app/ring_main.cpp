@@ -26,7 +26,8 @@ constexpr double kMaxSeconds = 1e9;
 
 // The option's value in seconds, above 0 (or 0 as well, where allowed) and at most kMaxSeconds;
 // nothing, said on standard error, for anything else (nan and inf included).
-std::optional<double> secondsOption(const QCommandLineParser& parser, const QCommandLineOption& option, bool zeroAllowed)
+std::optional<double> secondsOption(const QCommandLineParser& parser, const QCommandLineOption& option,
+                                    bool zeroAllowed)
 {
     bool ok = false;
     const double value = parser.value(option).toDouble(&ok);
@@ -57,7 +58,7 @@ int main(int argc, char** argv)
     const QCommandLineOption pattern(QStringLiteral("expect-test-pattern"),
                                      QStringLiteral("Check that every frame shows the moving colour bars."));
     const QCommandLineOption owner(QStringLiteral("owner"),
-                                   QStringLiteral("Read a ring of this user (name or number; default: only this user's)."),
+                                   QStringLiteral("Read a ring of this user (name or number; default: own rings)."),
                                    QStringLiteral("user"));
     parser.addOptions({seconds, wait, snapshot, pattern, owner});
     parser.process(app);
