@@ -6,12 +6,8 @@
 
 #include <QProcess>
 #include <QRegularExpression>
-#include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
-
-#include <string_view>
-#include <vector>
 
 namespace {
 
@@ -45,8 +41,6 @@ private slots:
         const Run host = run("vardel-host", {"--headless", "--ring-name", ring, "--settings", dir.filePath("s.ini"),
                                              "--fps", "120", "--resolution", "640x480", "--seconds", "3"});
         QVERIFY2(host.exitCode == 0, qPrintable(host.output)); // 0: its own monitor read frames too
-        const QSettings stored(dir.filePath("s.ini"), QSettings::IniFormat); // what the panel was given
-        QVERIFY(stored.value("Korvane/captureFrameRate") == 120 && stored.value("Korvane/captureResolution") == "640x480");
         QVERIFY(reader.waitForFinished(60000));
         const QString seen = QString::fromLocal8Bit(reader.readAll());
         // Every frame read is sound and shows the bars where they belong. A slow reader (a
@@ -59,62 +53,34 @@ private slots:
                  qPrintable(seen));
     }
 
-    void aRefusedFrameIsReportedOnce()
-    {
-        // vardel-ring attached and reading; then one frame it refuses, and nothing after it.
-        const QString ring = QString::fromStdString(Vardel::testing::uniqueRingName("refused"));
-        QProcess writer, reader;
-        writer.start(QCoreApplication::applicationDirPath() + QStringLiteral("/ring_peer"), {ring, "refused"});
-        QVERIFY(writer.waitForReadyRead(30000));
-        reader.start(QCoreApplication::applicationDirPath() + QStringLiteral("/vardel-ring"), {ring, "--seconds", "3"});
-        QVERIFY(reader.waitForReadyRead(30000)); // its first second's line
-        writer.write("publish\n");
-        QVERIFY(writer.waitForBytesWritten(5000) && reader.waitForFinished(30000));
-        writer.kill(), writer.waitForFinished();
-        const QString seen = QString::fromLocal8Bit(reader.readAll());
-        QVERIFY2(reader.exitCode() == 1 && seen.count("refused: ") == 1
-                     && seen.contains("refused: frame 1 has an inconsistent header\n"),
-                 qPrintable(seen.left(2000)));
-    }
-
     void badInputIsRefusedClearly()
     {
         QTemporaryDir dir;
-        const QStringList host = {"--headless", "--settings", dir.filePath("s.ini"), "--seconds", "1", "--ring-name"};
-        const QString ring = QString::fromStdString(Vardel::testing::uniqueRingName("bad"));
-        // A ring another process writes: a second host says whose it is and reads nothing.
-        const QString held = QString::fromStdString(Vardel::testing::uniqueRingName("held"));
-        QProcess holder;
-        holder.start(QCoreApplication::applicationDirPath() + QStringLiteral("/ring_peer"), {held});
-        QVERIFY(holder.waitForReadyRead(30000));
-        const QString busy = QStringLiteral("ring /%1 is being written by process %2").arg(held).arg(holder.processId());
+        const QStringList host = {"--headless", "--settings", dir.filePath("s.ini"), "--ring-name",
+                                  QString::fromStdString(Vardel::testing::uniqueRingName("bad")), "--seconds", "1"};
         struct Case { const char* program; QStringList arguments; int exitCode; QString says; };
-        std::vector<Case> cases = {
-            {"vardel-host", host + QStringList{ring, "--plugin-dir", dir.path()}, 3, "no video-source plug-in in "},
-            {"vardel-host", host + QStringList{ring, "--source", "7: Nowhere"}, 2,
+        QList<Case> cases = {
+            {"vardel-host", host + QStringList{"--plugin-dir", dir.path()}, 3, "no video-source plug-in in "},
+            {"vardel-host", host + QStringList{"--source", "7: Nowhere"}, 2,
              "unknown source '7: Nowhere'; available: -1: Video Test"},
-            {"vardel-host", host + QStringList{ring, "--fps", "45"}, 2, "the panel offers no 45 fps; available: 30, 60, 120, 240"},
-            {"vardel-host", host + QStringList{ring, "--fps", "fast"}, 2, "--fps needs a whole number, not 'fast'"},
-            {"vardel-host", host + QStringList{held}, 1, busy},
+            {"vardel-host", host + QStringList{"--fps", "45"}, 2, "the panel offers no 45 fps; available: 30, 60, 120, 240"},
+            {"vardel-host", host + QStringList{"--fps", "fast"}, 2, "--fps needs a whole number, not 'fast'"},
             {"vardel-ring", {"korvane-test-no-such-ring"}, 3, "cannot open shared memory"},
             // Above what the window's timer holds; the empty plug-in folder would end it otherwise.
-            {"vardel-host", host + QStringList{ring, "--seconds", "2147484", "--plugin-dir", dir.path()}, 2,
+            {"vardel-host", host + QStringList{"--seconds", "2147484", "--plugin-dir", dir.path()}, 2,
              "--seconds needs a whole number from 1 to 2147483, not '2147484'"},
             {"vardel-ring", {"--owner", "no-such-user-here"}, 2, "no user 'no-such-user-here'"},
+            {"vardel-ring", {"--seconds", "0"}, 2, "--seconds needs a number of seconds from above 0 to 1000000000, not '0'"},
         };
-        for (const char* value : {"0", "-1", "nan", "inf", "1e300"}) {
-            cases.push_back({"vardel-ring", {"--seconds", value}, 2,
-                             QStringLiteral("--seconds needs a number of seconds from above 0 to 1000000000, not '%1'").arg(value)});
-            if (value != std::string_view("0"))
-                cases.push_back({"vardel-ring", {"--wait", value}, 2,
-                                 QStringLiteral("--wait needs a number of seconds from 0 to 1000000000, not '%1'").arg(value)});
+        for (const QString option : {"--seconds", "--wait"}) {
+            for (const char* value : {"-1", "nan", "inf", "1e300"})
+                cases.push_back({"vardel-ring", {option, value}, 2, option + " needs a number of seconds from "});
         }
         for (const auto& c : cases) {
             const Run r = run(c.program, c.arguments);
             QVERIFY2(r.exitCode == c.exitCode && r.output.contains(c.says),
                      qPrintable(c.arguments.join(' ') + " -> " + r.output));
         }
-        holder.kill(), holder.waitForFinished();
     }
 };
 

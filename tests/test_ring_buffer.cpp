@@ -3,6 +3,7 @@
 // outright and restarted. (What a region's header may claim is fuzzed: tests/fuzz.)
 
 #include "capture/frame_header.h"
+#include "helpers/log_capture.h"
 #include "helpers/unique_names.h"
 #include "host/ring/video_ring_buffer_reader.h"
 #include "host/ring/video_ring_buffer_writer.h"
@@ -11,14 +12,13 @@
 #include <QTest>
 
 #include <cstring>
+#include <ctime>
 #include <fcntl.h>
-#include <functional>
 #include <future>
 #include <signal.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <thread>
-#include <time.h>
 
 using namespace Vardel;
 using namespace std::chrono_literals;
@@ -62,57 +62,39 @@ class RingBufferTest : public QObject {
     Q_OBJECT
 
 private slots:
-    void frameHeadersThatDoNotFitAreRefused()
+    void aRefusedFrameIsNeitherHandedOutNorSpunOn()
     {
-        const std::string name = testing::uniqueRingName("header");
-        VideoRingBufferWriter writer;
-        QVERIFY(writer.connect(name, 3, 32 * 96));
-        Reader reader;
-        QVERIFY(reader.attach(name));
-        // A frame that fills the slot, one longer than the slot, one whose rows run past its
-        // stride. Slots lie behind the first: a copy too long for it would not fault, only be wrong.
-        for (auto [width, stride, fits] :
-             {std::tuple(32u, 96u, true), std::tuple(64u, 192u, false), std::tuple(32u, 48u, false)}) {
-            const FrameSlot frame{.width = width, .height = 32, .channels = 3, .stride = stride, .dataSize = stride * 32};
-            publish(writer, frame, 7);
-            QCOMPARE(readFrame(reader), fits ? 7 : 0);
-        }
-    }
-
-    void aRefusedFrameIsWaitedOutNotSpunOn()
-    {
-        // Headers that stay refused until the writer publishes again: a frame longer than its
-        // slot, a slot left odd by a writer stopped in the middle of a frame, a cancelled slot.
-        const FrameSlot good = bgrFrameHeader(16, 16);
-        const std::function<void(VideoRingBufferWriter&)> refused[] = {
-            [&](auto& w) { publish(w, {.width = 64, .height = 64, .channels = 3, .stride = 192, .dataSize = 12288}, 1); },
-            [&](auto& w) { publish(w, good, 1), w.acquireWriteSlot(); },
-            [&](auto& w) { publish(w, good, 1), w.cancelWrite(w.acquireWriteSlot()->slotIndex); },
-        };
-        for (const auto& leave : refused) {
+        // Headers that stay refused until the writer publishes again: longer than the slot,
+        // rows past their stride (slots lie behind the first: a copy too long for it would
+        // not fault, only be wrong); in a single slot, one left odd by a writer stopped in the
+        // middle of a frame, and a cancelled one.
+        const FrameSlot good = bgrFrameHeader(32, 32);
+        enum Leave { Published, Odd, Cancelled };
+        for (const auto& [slotCount, frame, leave] :
+             {std::tuple(3u, bgrFrameHeader(64, 32), Published),
+              std::tuple(3u, FrameSlot{.width = 32, .height = 32, .channels = 3, .stride = 48, .dataSize = 1536},
+                         Published),
+              std::tuple(1u, good, Odd), std::tuple(1u, good, Cancelled)}) {
             const std::string name = testing::uniqueRingName("refused");
             VideoRingBufferWriter writer;
-            QVERIFY(writer.connect(name, 1, good.dataSize));
             Reader reader;
-            QVERIFY(reader.attach(name));
-            leave(writer);
-            // A second in front of it, as the host's monitor and vardel-ring read: each answer
-            // "frame" is followed by a read.
-            timespec cpu0{}, cpu1{};
-            ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &cpu0);
-            int answers = 0;
+            QVERIFY(writer.connect(name, slotCount, good.dataSize) && reader.attach(name));
+            publish(writer, frame, 1);
+            const auto slot = leave != Published ? writer.acquireWriteSlot() : std::nullopt;
+            if (leave == Cancelled)
+                writer.cancelWrite(slot->slotIndex);
+            // A second in front of it, read as the host's monitor and vardel-ring read.
+            int answers = 0, handedOut = 0;
+            const std::clock_t cpu = std::clock();
             for (const auto end = std::chrono::steady_clock::now() + 1s; std::chrono::steady_clock::now() < end;) {
-                if (reader.waitForFrame(50ms) == Reader::WaitResult::Frame && ++answers)
-                    readFrame(reader);
+                if (reader.waitForFrame(50ms) == Reader::WaitResult::Frame)
+                    ++answers, handedOut += readFrame(reader) != 0;
             }
-            ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &cpu1);
-            const double cpuSeconds = double(cpu1.tv_sec - cpu0.tv_sec) + double(cpu1.tv_nsec - cpu0.tv_nsec) / 1e9;
-            QVERIFY2(answers == 1 && cpuSeconds < 0.1,
-                     qPrintable(QStringLiteral("%1 answers, %2 s of CPU").arg(answers).arg(cpuSeconds)));
-            // The writer's next frame is read as usual.
-            publish(writer, good, 9);
-            QCOMPARE(reader.waitForFrame(5s), Reader::WaitResult::Frame);
-            QCOMPARE(readFrame(reader), 9);
+            const double used = double(std::clock() - cpu) / CLOCKS_PER_SEC;
+            QVERIFY2(answers == 1 && handedOut == 0 && used < 0.1,
+                     qPrintable(QStringLiteral("%1 answers, %2 s of CPU").arg(answers).arg(used)));
+            publish(writer, good, 9); // one that fills the slot exactly is read as usual
+            QVERIFY(reader.waitForFrame(5s) == Reader::WaitResult::Frame && readFrame(reader) == 9);
         }
     }
 
@@ -178,60 +160,51 @@ private slots:
 
     void onlyARegionPrivateToItsUserIsWritten()
     {
-        // Made first by another program, each with a sound header of the writer's geometry (as
-        // it is, it would be taken over): one of another user open to all, one of this user
-        // that all may read. Then none, and a umask that would take this user's writing away.
-        const bool root = ::geteuid() == 0;
+        // Made first under the ring's name, with a sound header of the writer's geometry (as it
+        // is, it would be taken over): by another user and open to all (root gives it away), by
+        // this user and readable by all. The writer's umask would take its writing away.
+        const unsigned me = ::geteuid();
         const FrameSlot header = bgrFrameHeader(16, 16);
         const auto g = *ring::makeGeometry(2, header.dataSize);
         const ring::FixedHeader fixed{ring::kMagic, ring::kVersion, 2, g.slotBytes, g.dataOffset, g.regionBytes};
-        for (const auto& [uid, mode, mask] : {std::tuple(kNobody, 0666u, 022u), std::tuple(::geteuid(), 0644u, 022u),
-                                             std::tuple(::geteuid(), 0u, 0277u)}) {
-            if (uid != ::geteuid() && !root)
-                continue; // only root gives an object away (skipped below)
+        for (const auto& [uid, mode] : {std::pair(kNobody, 0666u), std::pair(me, 0644u)}) {
+            if (uid != me && me != 0)
+                continue; // only root gives an object away
             const std::string name = testing::uniqueRingName("owner"), object = "/" + name;
-            Mapping planted;
-            if (mode) {
-                UniqueFd fd(::shm_open(object.c_str(), O_RDWR | O_CREAT | O_EXCL, 0600));
-                QVERIFY(fd && ::ftruncate(fd.get(), off_t(g.regionBytes)) == 0
-                        && ::pwrite(fd.get(), &fixed, sizeof fixed, 0) == ssize_t(sizeof fixed)
-                        && ::fchown(fd.get(), uid, gid_t(-1)) == 0 && ::fchmod(fd.get(), mode) == 0);
-                planted = Mapping(::mmap(nullptr, g.dataOffset, PROT_READ, MAP_SHARED, fd.get(), 0), g.dataOffset);
-                // A reader takes another user's region only when told to expect that user.
-                Reader reader;
-                QCOMPARE(reader.attach(name), uid == ::geteuid());
-                QVERIFY2(uid == ::geteuid() || reader.lastError().find("belongs to nobody (uid 65534), not to ") != std::string::npos,
-                         reader.lastError().c_str());
-                reader.expectOwner(uid);
-                QVERIFY(reader.attach(name));
-            }
-            const mode_t before = ::umask(mask);
+            UniqueFd fd(::shm_open(object.c_str(), O_RDWR | O_CREAT | O_EXCL, 0600));
+            QVERIFY(fd && ::ftruncate(fd.get(), off_t(g.regionBytes)) == 0 && ::fchmod(fd.get(), mode) == 0
+                    && ::pwrite(fd.get(), &fixed, sizeof fixed, 0) == ssize_t(sizeof fixed)
+                    && ::fchown(fd.get(), uid, gid_t(-1)) == 0);
+            const Mapping planted(::mmap(nullptr, 4096, PROT_READ, MAP_SHARED, fd.get(), 0), 4096);
+            // A reader takes another user's region only when told to expect that user.
+            Reader reader;
+            const char* says = uid == me ? "" : "belongs to nobody (uid 65534), not to ";
+            QVERIFY2(reader.attach(name) == (uid == me) && reader.lastError().find(says) != std::string::npos,
+                     reader.lastError().c_str());
+            reader.expectOwner(uid);
+            QVERIFY(reader.attach(name));
+            const mode_t mask = ::umask(0277);
             VideoRingBufferWriter writer;
             const bool connected = writer.connect(name, 2, header.dataSize);
-            ::umask(before);
+            ::umask(mask);
             QVERIFY2(connected, writer.lastError().c_str());
             publish(writer, header, 5);
             // The frame went into a region of this user's own, 0600; the planted one saw none.
             struct stat st {};
-            UniqueFd fd(::shm_open(object.c_str(), O_RDONLY, 0));
-            QVERIFY(::fstat(fd.get(), &st) == 0 && st.st_uid == ::geteuid() && (st.st_mode & 0777) == 0600);
-            QVERIFY(!planted || reinterpret_cast<const ring::Control*>(planted.data())->latestFrame == 0);
-            Reader reader;
-            QVERIFY(reader.attach(name));
-            QCOMPARE(readFrame(reader), 5);
+            QVERIFY(::fstat(UniqueFd(::shm_open(object.c_str(), O_RDONLY, 0)).get(), &st) == 0 && st.st_uid == me
+                    && (st.st_mode & 0777) == 0600);
+            QVERIFY(reinterpret_cast<const ring::Control*>(planted.data())->latestFrame == 0);
         }
-        if (!root)
+        if (me != 0)
             QSKIP("another user's regions need root to be made");
         // Another user's writer may not remove this user's region: refused, saying whose it is.
         const std::string name = testing::uniqueRingName("theirs");
-        VideoRingBufferWriter mine;
-        QVERIFY(mine.connect(name, 2, 4096));
-        QProcess peer;
-        peer.start(QCoreApplication::applicationDirPath() + "/ring_peer", {QString::fromStdString(name), QString::number(kNobody)});
-        QVERIFY(peer.waitForFinished(30000));
-        const QString said = peer.readAll();
-        QVERIFY2(peer.exitCode() == 2 && said.contains(QString("ring /%1 belongs to root (uid 0), another user").arg(name.c_str())),
-                 qPrintable(said));
+        VideoRingBufferWriter mine, theirs;
+        QVERIFY(mine.connect(name, 2, 4096) && ::seteuid(kNobody) == 0);
+        const bool refused = !theirs.connect(name, 2, 4096);
+        QVERIFY(::seteuid(0) == 0 && refused);
+        QVERIFY2(theirs.lastError().starts_with("ring /" + name + " belongs to root (uid 0), another user"),
+                 theirs.lastError().c_str());
     }
 
     void aKilledWriterIsNoticedAndItsSuccessorFollowed()
@@ -242,12 +215,13 @@ private slots:
         QVERIFY(peer.waitForReadyRead(30000));
         Reader reader;
         QVERIFY(reader.attach(name));
-        // While it runs, the region is its writer's, whatever geometry another writer asks for.
+        // While it runs, the region is its writer's, whatever geometry another writer asks for;
+        // the host's log says so (the plug-in only learns that connect failed).
         VideoRingBufferWriter second;
-        for (const unsigned bytes : {4096u, 8192u}) {
-            QVERIFY(!second.connect(name, 2, bytes));
-            QCOMPARE(second.lastError(), "ring /" + name + " is being written by process " + std::to_string(peer.processId()));
-        }
+        testing::LogCapture log;
+        QVERIFY(!second.connect(name, 3, 8192));
+        const std::string busy = "ring /" + name + " is being written by process " + std::to_string(peer.processId());
+        QVERIFY(second.lastError() == busy && log.count("error Ring: " + QString::fromStdString(busy)) == 1);
         auto waiting = std::async(std::launch::async, [&] { return reader.waitForFrame(30s); });
         ::kill(pid_t(peer.processId()), SIGKILL);
         QVERIFY(peer.waitForFinished(5000)); // reaped: no process is left under its id

@@ -51,60 +51,46 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (objectBytes > kMaxBuiltBytes)
         return 0;
 
-    // The region as a foreign program could leave it, its newest frame number still 0.
+    // The region as a foreign program could leave it. Its newest frame number is published once
+    // a reader is there, so that the frame is new to the reader.
     std::vector<std::uint8_t> region(std::max<std::uint64_t>(objectBytes, sizeof header), 0);
     std::memcpy(region.data(), &header, sizeof header);
     std::memcpy(region.data() + sizeof header, data + kPrefix, std::min(size - kPrefix, region.size() - sizeof header));
     region.resize(objectBytes);
-    constexpr std::size_t kLatest = offsetof(ring::Control, latestFrame);
-    std::uint64_t latest = 0;
-    if (region.size() >= kLatest + sizeof latest) {
-        std::memcpy(&latest, region.data() + kLatest, sizeof latest);
-        std::memset(region.data() + kLatest, 0, sizeof latest);
-    }
     const std::string name = "korvane-fuzz-ring-" + std::to_string(::getpid());
     const int fd = ::shm_open(("/" + name).c_str(), O_RDWR | O_CREAT | O_TRUNC, 0600);
-    REQUIRE(fd >= 0 && ::ftruncate(fd, off_t(region.size())) == 0);
-    REQUIRE(::pwrite(fd, region.data(), region.size(), 0) == ssize_t(region.size()));
-
+    constexpr std::size_t kLatest = offsetof(ring::Control, latestFrame);
+    const bool hasLatest = region.size() >= kLatest + 8;
+    REQUIRE(fd >= 0 && ::ftruncate(fd, off_t(region.size())) == 0
+            && ::pwrite(fd, region.data(), region.size(), 0) == ssize_t(region.size())
+            && (!hasLatest || ::pwrite(fd, "\0\0\0\0\0\0\0", 8, kLatest) == 8));
     FrameSlot frame;
     std::vector<std::uint8_t> pixels;
     VideoRingBufferReader reader;
-    if (reader.attach(name)) {
-        // The frame number is published once the reader is there: new to it, and the only frame
-        // that will be. Reads and waits as a reader's loop does: whether the frame is handed out,
-        // refused or torn, waiting must not answer "frame" for it again (a reader would spin).
-        REQUIRE(latest == 0 || ::pwrite(fd, &latest, sizeof latest, kLatest) == ssize_t(sizeof latest));
-        int answers = 0;
-        for (int round = 0; round < 4; ++round) {
-            if (reader.waitForFrame(std::chrono::nanoseconds(0)) != VideoRingBufferReader::WaitResult::Frame)
-                continue;
-            ++answers;
-            if (reader.readLatest(frame, pixels) == VideoRingBufferReader::ReadResult::Frame) {
-                const auto g = *ring::makeGeometry(reader.slotCount(), reader.slotBytes());
-                const std::uint64_t start = g.dataOffset + (frame.frameNumber - 1) % g.slotCount * g.slotStride;
-                REQUIRE(frame.frameNumber == latest && frame.dataSize <= g.slotBytes && pixels.size() == frame.dataSize
-                        && std::equal(pixels.begin(), pixels.end(), region.begin() + std::ptrdiff_t(start)));
-            }
+    const bool attached = reader.attach(name);
+    REQUIRE(!hasLatest || ::pwrite(fd, region.data() + kLatest, 8, kLatest) == 8);
+    // Reads and waits as a reader's loop does: whether the frame is handed out, refused or
+    // torn, waiting must not answer "frame" for it again (a reader would spin).
+    for (int round = 0, answers = 0; attached && round < 4; ++round) {
+        if (reader.waitForFrame(std::chrono::nanoseconds(0)) != VideoRingBufferReader::WaitResult::Frame)
+            continue;
+        REQUIRE(++answers == 1);
+        if (reader.readLatest(frame, pixels) == VideoRingBufferReader::ReadResult::Frame) {
+            const auto g = *ring::makeGeometry(reader.slotCount(), reader.slotBytes());
+            const std::uint64_t start = g.dataOffset + (frame.frameNumber - 1) % g.slotCount * g.slotStride;
+            REQUIRE(frame.frameNumber != 0 && frame.dataSize <= g.slotBytes && pixels.size() == frame.dataSize
+                    && std::equal(pixels.begin(), pixels.end(), region.begin() + std::ptrdiff_t(start)));
         }
-        REQUIRE(answers <= 1);
     }
-    if (region.size() >= kLatest + sizeof latest) { // published, whether a reader attached or not
-        std::memcpy(region.data() + kLatest, &latest, sizeof latest);
-        REQUIRE(::pwrite(fd, &latest, sizeof latest, kLatest) == ssize_t(sizeof latest));
-    }
-    if ((data[0] & 8) && claimed && claimed->regionBytes <= kMaxBuiltBytes) {
-        VideoRingBufferWriter writer;
-        if (!writer.connect(name, header.slotCount, unsigned(header.slotBytes))) {
-            // Refused only for a writer that runs (the pid in the region may name any
-            // process), and then the region is left as it was.
-            std::vector<std::uint8_t> after(region.size());
-            REQUIRE(writer.lastError().find(" is being written by process ") != std::string::npos
-                    && ::pread(fd, after.data(), after.size(), 0) == ssize_t(after.size()) && after == region);
-            ::close(fd);
-            ::shm_unlink(("/" + name).c_str());
-            return 0;
-        }
+    VideoRingBufferWriter writer;
+    if ((data[0] & 8) && claimed && claimed->regionBytes <= kMaxBuiltBytes
+        && !writer.connect(name, header.slotCount, unsigned(header.slotBytes))) {
+        // Refused only for a writer that runs (the region's pid may name any process), and
+        // then the region is left as it was.
+        std::vector<std::uint8_t> after(region.size());
+        REQUIRE(writer.lastError().find(" is being written by process ") != std::string::npos
+                && ::pread(fd, after.data(), after.size(), 0) == ssize_t(after.size()) && after == region);
+    } else if (writer.isConnected()) {
         REQUIRE(reader.attach(name));
         auto slot = writer.acquireWriteSlot();
         REQUIRE(slot.has_value());
