@@ -84,6 +84,8 @@ VideoRingBufferWriter::Existing VideoRingBufferWriter::adoptExisting()
     ring::FixedHeader header{};
     std::memcpy(&header, block, sizeof header);
     const auto found = readable ? ring::validateHeader(header, std::uint64_t(size), ignored) : std::nullopt;
+    // One of the same geometry is taken over in place, so that readers attached to it (across
+    // a host restart, say) keep receiving frames.
     if (found && found->slotCount == geometry_.slotCount && found->slotBytes == geometry_.slotBytes
         && std::uint64_t(size) == geometry_.regionBytes && mapGuarded(std::move(fd))) {
         // Claimed in one step: of two writers taking over a dead one's region, one goes on.
