@@ -7,8 +7,14 @@
 
 #include <cstdio>
 #include <cstring>
+#include <limits>
 
 namespace Vardel {
+
+namespace {
+// The window closes through a timer of whole milliseconds in an int.
+constexpr int kMaxSeconds = std::numeric_limits<int>::max() / 1000;
+} // namespace
 
 std::optional<HostOptions> parseHostOptions(const QStringList& arguments, QString& error, bool& helpShown)
 {
@@ -87,8 +93,10 @@ std::optional<HostOptions> parseHostOptions(const QStringList& arguments, QStrin
     if (parser.isSet(seconds)) {
         bool ok = false;
         const int value = parser.value(seconds).toInt(&ok);
-        if (!ok || value < 1) {
-            error = QStringLiteral("--seconds needs a whole number of at least 1, not '%1'").arg(parser.value(seconds));
+        if (!ok || value < 1 || value > kMaxSeconds) {
+            error = QStringLiteral("--seconds needs a whole number from 1 to %1, not '%2'")
+                        .arg(kMaxSeconds)
+                        .arg(parser.value(seconds));
             return std::nullopt;
         }
         options.seconds = value;

@@ -1,9 +1,10 @@
 // vardel-ring: attaches to a video ring by name from another process and reports what
 // it reads each second, checking every frame.
-//   vardel-ring [NAME] [--seconds N] [--wait N] [--snapshot FILE] [--expect-test-pattern]
+//   vardel-ring [NAME] [--seconds N] [--wait N] [--snapshot FILE] [--expect-test-pattern] [--owner USER]
 
 #include "app/ring_reading.h"
 #include "app/snapshot.h"
+#include "host/ring/region_owner.h"
 #include "host/ring/video_ring_buffer_reader.h"
 #include "host/shared_memory_manager.h"
 
@@ -12,10 +13,32 @@
 #include <QGuiApplication>
 
 #include <chrono>
+#include <cmath>
+#include <optional>
 #include <cstdio>
 
 using namespace Vardel;
 using namespace std::chrono_literals;
+
+namespace {
+// About 31 years: a time from now this far ahead still fits the steady clock's nanoseconds.
+constexpr double kMaxSeconds = 1e9;
+
+// The option's value in seconds, above 0 (or 0 as well, where allowed) and at most kMaxSeconds;
+// nothing, said on standard error, for anything else (nan and inf included).
+std::optional<double> secondsOption(const QCommandLineParser& parser, const QCommandLineOption& option,
+                                    bool zeroAllowed)
+{
+    bool ok = false;
+    const double value = parser.value(option).toDouble(&ok);
+    if (ok && std::isfinite(value) && (value > 0 || (zeroAllowed && value == 0)) && value <= kMaxSeconds)
+        return value;
+    std::fprintf(stderr, "vardel-ring: --%s needs a number of seconds from %s to %.0f, not '%s'\n",
+                 qPrintable(option.names().first()), zeroAllowed ? "0" : "above 0", kMaxSeconds,
+                 qPrintable(parser.value(option)));
+    return std::nullopt;
+}
+} // namespace
 
 int main(int argc, char** argv)
 {
@@ -34,26 +57,34 @@ int main(int argc, char** argv)
                                       QStringLiteral("file"));
     const QCommandLineOption pattern(QStringLiteral("expect-test-pattern"),
                                      QStringLiteral("Check that every frame shows the moving colour bars."));
-    parser.addOptions({seconds, wait, snapshot, pattern});
+    const QCommandLineOption owner(QStringLiteral("owner"),
+                                   QStringLiteral("Read a ring of this user (name or number; default: own rings)."),
+                                   QStringLiteral("user"));
+    parser.addOptions({seconds, wait, snapshot, pattern, owner});
     parser.process(app);
     if (parser.positionalArguments().size() > 1) {
         std::fprintf(stderr, "vardel-ring: one ring name at most\n");
         return 2;
     }
-    bool ok = false, waitOk = false;
-    const double duration = parser.value(seconds).toDouble(&ok);
-    const double waitFor = parser.value(wait).toDouble(&waitOk);
-    if (!ok || duration <= 0 || !waitOk || waitFor < 0) {
-        std::fprintf(stderr, "vardel-ring: --seconds and --wait need positive numbers\n");
+    const auto duration = secondsOption(parser, seconds, false);
+    const auto waitFor = secondsOption(parser, wait, true);
+    if (!duration || !waitFor)
         return 2;
-    }
     const std::string name = parser.positionalArguments().isEmpty()
         ? SharedMemoryManager::instance().getVideoRingBufferName().toStdString()
         : parser.positionalArguments().first().toStdString();
 
     VideoRingBufferReader reader;
+    if (parser.isSet(owner)) {
+        const auto uid = owner::userId(parser.value(owner).toStdString());
+        if (!uid) {
+            std::fprintf(stderr, "vardel-ring: no user '%s'\n", qPrintable(parser.value(owner)));
+            return 2;
+        }
+        reader.expectOwner(*uid);
+    }
     const auto attachDeadline = std::chrono::steady_clock::now()
-        + std::chrono::duration_cast<std::chrono::steady_clock::duration>(std::chrono::duration<double>(waitFor));
+        + std::chrono::duration_cast<std::chrono::steady_clock::duration>(std::chrono::duration<double>(*waitFor));
     if (!reader.attachBy(name, attachDeadline)) {
         std::fprintf(stderr, "vardel-ring: %s\n", reader.lastError().c_str());
         return 3;
@@ -82,7 +113,7 @@ int main(int argc, char** argv)
          }});
     const auto start = std::chrono::steady_clock::now();
     const bool writerGone = reading.readWhile([&] {
-        return std::chrono::steady_clock::now() - start < std::chrono::duration<double>(duration);
+        return std::chrono::steady_clock::now() - start < std::chrono::duration<double>(*duration);
     }, 100ms) == RingReading::End::WriterGone;
     if (writerGone)
         std::printf("writer gone: the ring was removed or its writer died\n");

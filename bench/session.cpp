@@ -167,8 +167,9 @@ Action sourceChanges(QObject* plugin, const PanelControls& panel, bench::StallMe
     return change;
 }
 
-// A chooser change while idle: the plug-in saves its three settings on this thread (part
-// of every source change too).
+// A chooser change while idle: the plug-in sets its three settings on this thread, and the
+// store writes them in one save on the next turn of its event loop, inside the stall
+// measured here (part of every source change too).
 Action rateChoices(const PanelControls& panel, bench::StallMeter& meter, int cycles)
 {
     Action choice;

@@ -1,27 +1,25 @@
 #include "host/settings_manager.h"
 
 #include "host/logging_service.h"
+#include "host/settings_save_lock.h"
 
-#include <QDateTime>
-#include <QFile>
-#include <QFileInfo>
+#include <QAbstractEventDispatcher>
 
 #include <utility>
 
 namespace Vardel {
-
-namespace {
-// A lock file is written in the same moment it is created; one that is still empty a
-// second later belongs to a process that died in between.
-constexpr qint64 kAbandonedLockAgeMs = 1000;
-} // namespace
 
 SettingsManager::SettingsManager(const QString& iniFile)
     : settings_(iniFile, QSettings::IniFormat)
 {
     // Never write the file in place: a process killed during a save would leave half a file.
     settings_.setAtomicSyncRequired(true);
+    flushTimer_.setSingleShot(true);
+    flushTimer_.setInterval(0);
+    QObject::connect(&flushTimer_, &QTimer::timeout, [this] { flush(); });
 }
+
+SettingsManager::~SettingsManager() { flush(); }
 
 QVariant SettingsManager::getPluginValue(const QString& pluginName, const QString& key,
                                          const QVariant& defaultValue) const
@@ -34,8 +32,22 @@ QVariant SettingsManager::getPluginValue(const QString& pluginName, const QStrin
 
 void SettingsManager::setPluginValue(const QString& pluginName, const QString& key, const QVariant& value)
 {
+    // A save costs a file written, synced to disk and renamed: a chooser's change sets three
+    // keys, and they go to disk together.
     settings_.setValue(pluginName + QLatin1Char('/') + key, value);
-    removeAbandonedLock();
+    pending_ = true;
+    if (!QAbstractEventDispatcher::instance())
+        flush();
+    else if (!flushTimer_.isActive())
+        flushTimer_.start();
+}
+
+void SettingsManager::flush()
+{
+    flushTimer_.stop();
+    if (!std::exchange(pending_, false))
+        return;
+    const SettingsSaveLock lock(settings_.fileName());
     settings_.sync();
     reportTrouble(QStringLiteral("Settings could not be written to %1"));
 }
@@ -51,19 +63,6 @@ void SettingsManager::reportTrouble(const QString& accessMessage) const
         ? accessMessage
         : QStringLiteral("Settings file %1 is damaged: what cannot be read of it is lost, defaults stand in for it");
     LoggingService::instance()->warning(QStringLiteral("Settings"), message.arg(settings_.fileName()));
-}
-
-void SettingsManager::removeAbandonedLock() const
-{
-    // QSettings guards each write with the lock file "<file>.lock". A process killed
-    // between creating it and writing its owner into it leaves an empty one, which
-    // QSettings only treats as stale after 30 seconds, blocking this (user-interface)
-    // thread that long. A lock with an owner is left to QSettings, which checks that
-    // the owner still runs.
-    const QFileInfo lock(settings_.fileName() + QStringLiteral(".lock"));
-    if (lock.exists() && lock.size() == 0
-        && lock.lastModified().msecsTo(QDateTime::currentDateTime()) > kAbandonedLockAgeMs)
-        QFile::remove(lock.filePath());
 }
 
 } // namespace Vardel

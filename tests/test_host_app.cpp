@@ -58,15 +58,24 @@ private slots:
         QTemporaryDir dir;
         const QStringList host = {"--headless", "--settings", dir.filePath("s.ini"), "--ring-name",
                                   QString::fromStdString(Vardel::testing::uniqueRingName("bad")), "--seconds", "1"};
-        const struct { const char* program; QStringList arguments; int exitCode; const char* says; } cases[] = {
+        struct Case { const char* program; QStringList arguments; int exitCode; QString says; };
+        QList<Case> cases = {
             {"vardel-host", host + QStringList{"--plugin-dir", dir.path()}, 3, "no video-source plug-in in "},
             {"vardel-host", host + QStringList{"--source", "7: Nowhere"}, 2,
              "unknown source '7: Nowhere'; available: -1: Video Test"},
             {"vardel-host", host + QStringList{"--fps", "45"}, 2, "the panel offers no 45 fps; available: 30, 60, 120, 240"},
             {"vardel-host", host + QStringList{"--fps", "fast"}, 2, "--fps needs a whole number, not 'fast'"},
             {"vardel-ring", {"korvane-test-no-such-ring"}, 3, "cannot open shared memory"},
-            {"vardel-ring", {"--seconds", "0"}, 2, "--seconds and --wait need positive numbers"},
+            // Above what the window's timer holds; the empty plug-in folder would end it otherwise.
+            {"vardel-host", host + QStringList{"--seconds", "2147484", "--plugin-dir", dir.path()}, 2,
+             "--seconds needs a whole number from 1 to 2147483, not '2147484'"},
+            {"vardel-ring", {"--owner", "no-such-user-here"}, 2, "no user 'no-such-user-here'"},
+            {"vardel-ring", {"--seconds", "0"}, 2, "--seconds needs a number of seconds from above 0 to 1000000000, not '0'"},
         };
+        for (const QString option : {"--seconds", "--wait"}) {
+            for (const char* value : {"-1", "nan", "inf", "1e300"})
+                cases.push_back({"vardel-ring", {option, value}, 2, option + " needs a number of seconds from "});
+        }
         for (const auto& c : cases) {
             const Run r = run(c.program, c.arguments);
             QVERIFY2(r.exitCode == c.exitCode && r.output.contains(c.says),

@@ -32,15 +32,18 @@ UniqueFd createExclusive(const std::string& objectName, std::uint64_t bytes, std
         error = describe("cannot create shared memory", objectName);
         return fd;
     }
-    if (::ftruncate(fd.get(), static_cast<off_t>(bytes)) != 0) {
-        error = describe("cannot size shared memory", objectName);
+    // The umask may have taken bits of 0600 away (never added any), and a reader of this
+    // user needs both: exactly 0600 again.
+    const bool privateMode = ::fchmod(fd.get(), 0600) == 0;
+    if (!privateMode || ::ftruncate(fd.get(), static_cast<off_t>(bytes)) != 0) {
+        error = describe(privateMode ? "cannot size shared memory" : "cannot make private shared memory", objectName);
         ::shm_unlink(objectName.c_str());
         fd.reset();
     }
     return fd;
 }
 
-void unlink(const std::string& objectName) { ::shm_unlink(objectName.c_str()); }
+bool unlink(const std::string& objectName) { return ::shm_unlink(objectName.c_str()) == 0; }
 
 std::int64_t objectSize(int fd)
 {

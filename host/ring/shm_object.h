@@ -14,9 +14,11 @@ enum class Access { ReadOnly, ReadWrite };
 
 // Opens an existing object; an empty descriptor when there is none (error says why).
 UniqueFd openExisting(const std::string& objectName, Access access, std::string& error);
-// Creates a new object of the given size, readable and writable by this user only.
+// Creates a new object of the given size, readable and writable by this user only (0600,
+// whatever the umask).
 UniqueFd createExclusive(const std::string& objectName, std::uint64_t bytes, std::string& error);
-void unlink(const std::string& objectName);
+// False when there is no such object or this user may not remove it.
+bool unlink(const std::string& objectName);
 
 // Size of the object, or -1.
 std::int64_t objectSize(int fd);

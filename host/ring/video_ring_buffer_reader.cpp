@@ -2,6 +2,7 @@
 
 #include "host/ring/futex.h"
 #include "host/ring/racing_copy.h"
+#include "host/ring/region_owner.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -31,6 +32,13 @@ bool VideoRingBufferReader::attach(const std::string& name)
     UniqueFd fd = shm::openExisting(*object, shm::Access::ReadWrite, error_);
     if (!fd)
         return false;
+    // Frames and frame numbers of a region another user made are theirs to choose.
+    const unsigned expected = expectedOwner_.value_or(owner::myUid());
+    if (const auto who = owner::of(fd.get()); !who || who->uid != expected) {
+        error_ = "region " + *object + " belongs to " + (who ? owner::describeUser(who->uid) : "an unknown user")
+            + ", not to " + owner::describeUser(expected) + ": not attached";
+        return false;
+    }
     // The header is read with pread, not through a mapping: a region too small for it
     // cannot fault, and nothing is mapped before it has been checked.
     ring::FixedHeader header{};
@@ -175,8 +183,16 @@ VideoRingBufferReader::ReadResult VideoRingBufferReader::readLatest(FrameSlot& h
         return ReadResult::Invalid;
     }
     syncEpoch();
+    std::uint64_t frameNumber = 0;
+    // A frame refused or torn here counts as seen: waitForFrame then waits for the writer's
+    // next one instead of answering at once for a header that stays as it is (a writer that
+    // died in the middle of a frame, a foreign region).
+    const auto seen = [&](ReadResult result) {
+        lastRead_ = frameNumber;
+        return result;
+    };
     for (int attempt = 0; attempt < kReadAttempts; ++attempt) {
-        const std::uint64_t frameNumber = control_->latestFrame.load(std::memory_order_acquire);
+        frameNumber = control_->latestFrame.load(std::memory_order_acquire);
         if (frameNumber == 0)
             return ReadResult::NoFrame;
         const std::uint64_t slot = (frameNumber - 1) % geometry_.slotCount;
@@ -197,7 +213,7 @@ VideoRingBufferReader::ReadResult VideoRingBufferReader::readLatest(FrameSlot& h
         }
         if (!ring::frameHeaderFits(candidate, geometry_.slotBytes)) {
             error_ = "frame " + std::to_string(frameNumber) + " has an inconsistent header";
-            return ReadResult::Invalid;
+            return seen(ReadResult::Invalid);
         }
         pixels.resize(candidate.dataSize);
         copyRacingBytes(pixels.data(), dataMapping_.data() + slot * geometry_.slotStride, candidate.dataSize);
@@ -211,10 +227,9 @@ VideoRingBufferReader::ReadResult VideoRingBufferReader::readLatest(FrameSlot& h
             continue;
         }
         header = candidate;
-        lastRead_ = frameNumber;
-        return ReadResult::Frame;
+        return seen(ReadResult::Frame);
     }
-    return ReadResult::Torn;
+    return seen(ReadResult::Torn);
 }
 
 } // namespace Vardel

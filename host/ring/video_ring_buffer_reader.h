@@ -9,6 +9,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -22,8 +23,8 @@ public:
     enum class ReadResult {
         Frame,   // header and pixels hold one complete frame
         NoFrame, // nothing published yet
-        Torn,    // the writer kept overwriting the frame while it was copied; try again
-        Invalid, // the region or the frame header is not sound; detach
+        Torn,    // the writer kept overwriting the frame while it was copied, or left it half written
+        Invalid, // the frame header is not sound (lastError says why), or the region is not: detach
     };
     enum class WaitResult {
         Frame,      // a frame other than the last one read is available
@@ -35,7 +36,9 @@ public:
     VideoRingBufferReader(const VideoRingBufferReader&) = delete;
     VideoRingBufferReader& operator=(const VideoRingBufferReader&) = delete;
 
+    // Attaches to a region of this process's user, or of the user named by expectOwner.
     bool attach(const std::string& name);
+    void expectOwner(unsigned uid) { expectedOwner_ = uid; }
     // Attaches, trying again every few milliseconds until deadline while the ring is not
     // there (or not sound) yet; lastError() then says why the last try failed.
     bool attachBy(const std::string& name, std::chrono::steady_clock::time_point deadline);
@@ -50,6 +53,7 @@ public:
     // nobody has cut it short or written over its header.
     bool writerAlive() const;
     std::uint64_t latestFrameNumber() const;
+    // The newest frame readLatest looked at, whether it handed it out, refused or found it torn.
     std::uint64_t lastReadFrameNumber() const { return lastRead_; }
 
     // Waits until a frame other than the last one read is published. A writer that dies
@@ -70,6 +74,7 @@ private:
     const char* damage() const;
 
     std::string error_;
+    std::optional<unsigned> expectedOwner_;
     ring::Geometry geometry_;
     UniqueFd fd_;
     Mapping controlMapping_; // control block and descriptors, writable for the waiter count

@@ -1,8 +1,11 @@
 #include "host/ring/video_ring_buffer_writer.h"
 
+#include "host/logging_service.h"
 #include "host/ring/futex.h"
+#include "host/ring/region_owner.h"
 
 #include <chrono>
+#include <cstddef>
 #include <cstring>
 #include <new>
 #include <sys/mman.h>
@@ -14,6 +17,15 @@ VideoRingBufferWriter::~VideoRingBufferWriter() { disconnect(); }
 
 bool VideoRingBufferWriter::connect(const std::string& name, unsigned int slotCount, unsigned int slotBytes)
 {
+    if (open(name, slotCount, slotBytes))
+        return true;
+    // The plug-in learns only that it failed: the host's log says why.
+    LoggingService::instance()->error(QStringLiteral("Ring"), QString::fromStdString(error_));
+    return false;
+}
+
+bool VideoRingBufferWriter::open(const std::string& name, unsigned int slotCount, unsigned int slotBytes)
+{
     disconnect();
     error_.clear();
     const auto object = ring::objectName(name);
@@ -22,57 +34,106 @@ bool VideoRingBufferWriter::connect(const std::string& name, unsigned int slotCo
         error_ = !object ? "invalid ring name '" + name + "'" : "invalid ring geometry";
         return false;
     }
-
-    // A region of the same geometry is taken over in place, so readers that are
-    // attached (for instance across a host restart) keep receiving frames.
-    std::string ignored;
-    if (UniqueFd existing = shm::openExisting(*object, shm::Access::ReadWrite, ignored)) {
-        ring::FixedHeader header{};
-        const std::int64_t size = shm::objectSize(existing.get());
-        const bool readable = ::pread(existing.get(), &header, sizeof header, 0) == ssize_t(sizeof header);
-        const auto found = readable ? ring::validateHeader(header, std::uint64_t(size), ignored) : std::nullopt;
-        if (found && found->slotCount == geometry->slotCount && found->slotBytes == geometry->slotBytes
-            && std::uint64_t(size) == geometry->regionBytes) {
-            if (Mapping mapping = shm::map(existing.get(), 0, geometry->regionBytes, shm::Access::ReadWrite, error_)) {
-                fd_ = std::move(existing);
-                mapping_ = std::move(mapping);
-            }
-        }
-        if (!mapping_)
-            shm::unlink(*object);
-    }
-
-    const bool fresh = !mapping_;
-    if (fresh) {
-        fd_ = shm::createExclusive(*object, geometry->regionBytes, error_);
-        if (!fd_)
-            return false;
-        mapping_ = shm::map(fd_.get(), 0, geometry->regionBytes, shm::Access::ReadWrite, error_);
-        if (!mapping_) {
-            fd_.reset();
-            shm::unlink(*object);
-            return false;
-        }
-    }
-    // Guarded before the first touch: the region may be cut short under us at any time.
-    guard_ = GuardedRange(mapping_.data(), mapping_.size(), PROT_READ | PROT_WRITE);
-    shm::populate(mapping_, shm::Access::ReadWrite);
-    warmer_.start(mapping_.data(), mapping_.size());
-
     objectName_ = *object;
     geometry_ = *geometry;
-    control_ = reinterpret_cast<ring::Control*>(mapping_.data());
-    takeOver(fresh);
+    const Existing existing = adoptExisting();
+    if (existing == Existing::Refused || (existing == Existing::None && !create())) {
+        disconnect();
+        return false;
+    }
+    shm::populate(mapping_, shm::Access::ReadWrite);
+    warmer_.start(mapping_.data(), mapping_.size());
+    takeOver(existing == Existing::None);
+    return true;
+}
+
+VideoRingBufferWriter::Existing VideoRingBufferWriter::adoptExisting()
+{
+    std::string ignored;
+    UniqueFd fd = shm::openExisting(objectName_, shm::Access::ReadWrite, ignored);
+    // One this user may not even open still has an owner to name.
+    const auto who = fd ? owner::of(fd.get()) : owner::ofObject(objectName_);
+    if (!who)
+        return Existing::None;
+    if (!owner::privateToMe(*who)) {
+        // Another user's region, or one others may open, is never mapped for writing: whoever
+        // else can open it would see the camera, or write frames of their own into it. Removed
+        // where the system lets us (our own, or as root), refused otherwise.
+        fd.reset();
+        if (shm::unlink(objectName_))
+            return Existing::None;
+        error_ = "ring " + objectName_ + " belongs to " + owner::describeUser(who->uid)
+            + (who->uid == owner::myUid() ? " but is open to other users" : ", another user")
+            + ", and cannot be removed: not connected";
+        return Existing::Refused;
+    }
+    if (!fd)
+        return Existing::None; // the create says why
+    // The control block is read with pread, not through a mapping: nothing is mapped for
+    // writing before its writer is known to be gone.
+    std::uint8_t block[sizeof(ring::Control)] = {};
+    const std::int64_t size = shm::objectSize(fd.get());
+    const bool readable = ::pread(fd.get(), block, sizeof block, 0) == ssize_t(sizeof block);
+    std::int32_t writer = 0;
+    std::memcpy(&writer, block + offsetof(ring::Control, writerPid), sizeof writer);
+    // A writer's pid is in place before its magic: a region still being built is refused too.
+    if (readable && writer != ::getpid() && owner::processAlive(writer)) {
+        error_ = "ring " + objectName_ + " is being written by process " + std::to_string(writer);
+        return Existing::Refused;
+    }
+    ring::FixedHeader header{};
+    std::memcpy(&header, block, sizeof header);
+    const auto found = readable ? ring::validateHeader(header, std::uint64_t(size), ignored) : std::nullopt;
+    // One of the same geometry is taken over in place, so that readers attached to it (across
+    // a host restart, say) keep receiving frames.
+    if (found && found->slotCount == geometry_.slotCount && found->slotBytes == geometry_.slotBytes
+        && std::uint64_t(size) == geometry_.regionBytes && mapGuarded(std::move(fd))) {
+        // Claimed in one step: of two writers taking over a dead one's region, one goes on.
+        // acq_rel: the takeover's stores below stay after the claim.
+        std::int32_t expected = writer;
+        if (control().writerPid.compare_exchange_strong(expected, ::getpid(), std::memory_order_acq_rel))
+            return Existing::TakenOver;
+        error_ = "ring " + objectName_ + " is being written by process " + std::to_string(expected);
+        return Existing::Refused;
+    }
+    // A region left behind with another geometry or unreadable contents is replaced.
+    shm::unlink(objectName_);
+    return Existing::None;
+}
+
+bool VideoRingBufferWriter::create()
+{
+    UniqueFd fd = shm::createExclusive(objectName_, geometry_.regionBytes, error_);
+    if (!fd)
+        return false;
+    if (!mapGuarded(std::move(fd))) {
+        shm::unlink(objectName_);
+        return false;
+    }
+    // The object is new and zero-filled; building the control block in place is safe. The
+    // writer's pid goes in at once: another writer started now finds the region taken.
+    new (&control()) ring::Control{};
+    for (std::uint32_t i = 0; i < geometry_.slotCount; ++i)
+        new (&descriptor(i)) ring::SlotDescriptor{};
+    control().writerPid.store(::getpid(), std::memory_order_release);
+    return true;
+}
+
+bool VideoRingBufferWriter::mapGuarded(UniqueFd fd)
+{
+    mapping_ = shm::map(fd.get(), 0, geometry_.regionBytes, shm::Access::ReadWrite, error_);
+    if (!mapping_)
+        return false;
+    fd_ = std::move(fd);
+    // Guarded before the first touch: the region may be cut short under us at any time.
+    guard_ = GuardedRange(mapping_.data(), mapping_.size(), PROT_READ | PROT_WRITE);
     return true;
 }
 
 void VideoRingBufferWriter::takeOver(bool freshRegion)
 {
+    control_ = &control();
     if (freshRegion) {
-        // The object is new and zero-filled; building the control block in place is safe.
-        new (control_) ring::Control{};
-        for (std::uint32_t i = 0; i < geometry_.slotCount; ++i)
-            new (&descriptor(i)) ring::SlotDescriptor{};
         control_->fixed.version = ring::kVersion;
         control_->fixed.slotCount = geometry_.slotCount;
         control_->fixed.slotBytes = geometry_.slotBytes;
@@ -90,7 +151,6 @@ void VideoRingBufferWriter::takeOver(bool freshRegion)
         d.sequence.store((seq | 1) + 1, std::memory_order_relaxed);
         d.header[0].store(0, std::memory_order_relaxed);
     }
-    control_->writerPid.store(::getpid(), std::memory_order_relaxed);
     // Release: a reader that sees the new epoch or the magic sees the state above.
     control_->epoch.store(epoch_, std::memory_order_release);
     std::atomic_ref<std::uint64_t>(control_->fixed.magic).store(ring::kMagic, std::memory_order_release);
@@ -132,6 +192,11 @@ bool VideoRingBufferWriter::regionLost()
         error_ = "region " + objectName_ + " was cut short by another process";
     }
     return lost_;
+}
+
+ring::Control& VideoRingBufferWriter::control() const
+{
+    return *reinterpret_cast<ring::Control*>(mapping_.data());
 }
 
 ring::SlotDescriptor& VideoRingBufferWriter::descriptor(std::uint64_t slot) const

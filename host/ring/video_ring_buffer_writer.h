@@ -27,6 +27,10 @@ public:
 
     // Creates (or takes over a matching) ring of slotCount slots of slotBytes bytes under
     // name. A region left behind with another geometry or unreadable contents is replaced.
+    // Only a region of this user that no other user may open is taken over, and only once
+    // its writer is gone: one of another user, or open to others, is removed (refused where
+    // it cannot be), and one whose writer is another process that still runs is refused.
+    // A failure is logged with its reason (lastError).
     // Every page is faulted in here, and its translation built soon after on a thread of
     // its own, so that writing frames never waits for the kernel or a hypervisor.
     bool connect(const std::string& name, unsigned int slotCount, unsigned int slotBytes);
@@ -47,9 +51,17 @@ public:
     std::uint64_t publishedFrames() const { return published_; }
 
 private:
+    enum class Existing { None, TakenOver, Refused };
+
+    bool open(const std::string& name, unsigned int slotCount, unsigned int slotBytes);
     void disconnect();
+    // The region under the name, mapped when it may be taken over (error_ says why it may not).
+    Existing adoptExisting();
+    bool create();
+    bool mapGuarded(UniqueFd fd);
     void takeOver(bool freshRegion);
     bool regionLost();
+    ring::Control& control() const;
     ring::SlotDescriptor& descriptor(std::uint64_t slot) const;
 
     std::string objectName_;
@@ -59,7 +71,7 @@ private:
     Mapping mapping_;
     GuardedRange guard_; // after mapping_: unregistered before the range is unmapped
     PageWarmer warmer_;  // reads the mapping: stopped (it is destroyed first) before it is unmapped
-    ring::Control* control_ = nullptr;
+    ring::Control* control_ = nullptr; // set once the region is taken over
     bool lost_ = false;
     std::uint64_t epoch_ = 0;
     std::uint64_t published_ = 0;
