@@ -13,7 +13,6 @@
 #include "helpers/plugin_fixture.h"
 #include "helpers/plugin_probe.h"
 
-#include <QDir>
 #include <QImage>
 #include <QProcess>
 #include <QRegularExpression>
@@ -39,8 +38,6 @@ const QString kCaptureStopped = korvaneLine("info", QStringLiteral("Capture stop
 // preemption takes on a loaded two-core machine, a fiftieth of what a join of a frame
 // thread stuck in a grab takes (the back end's 10 s time-out).
 constexpr double kMaxStallMs = 200.0;
-
-qsizetype openDescriptors() { return QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::System).size(); }
 
 // Waits with the event loop running, generously for a loaded machine.
 bool until(const std::function<bool()>& done) { return bench::runEventLoopUntil(done, 20000); }
@@ -177,11 +174,8 @@ private slots:
     {
         if (!kMjpgRun)
             QSKIP("test_camera_mjpg runs this, under the MJPG camera's emulation");
-        // The emulation names JPEG at one size and no rate, so the back end's own pick stays;
-        // asking opens the node and gives it back.
-        const qsizetype descriptors = openDescriptors();
+        // The emulation names JPEG at one size and no rate, so the back end's own pick stays.
         const std::vector<CaptureMode> modes = platform::deviceModes(kNode.toInt());
-        QVERIFY(platform::videoDeviceEntries().contains(kCam) && openDescriptors() == descriptors);
         QVERIFY(modes == (std::vector<CaptureMode>{{fourcc('M', 'J', 'P', 'G'), 1920, 1080, 0}}));
         QVERIFY(!chooseFormat(modes, 1920, 1080, 30, platform::backendFormats()).fourcc);
 
