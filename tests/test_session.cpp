@@ -1,10 +1,9 @@
 // Capture sessions driven through the panel and the host's calls, on the fake device:
 // starts and stops on their worker threads, requests queued behind a worker that has not
-// answered (a slow open, a blocked grab), source changes, shutdown, the write rate.
+// answered (a slow open, a blocked grab), source changes, shutdown, the rate chosen and shown.
 
 #include "bench/thread_cpu.h"
 #include "capture/steady_clock.h"
-#include "capture/write_rate.h"
 #include "helpers/fake_video_capture.h"
 #include "helpers/plugin_probe.h"
 #include "helpers/thread_limit.h"
@@ -397,21 +396,13 @@ private slots:
         QVERIFY(frameThread > 0 && cpu < 0.05);
         for (const int value : shown)
             QVERIFY(value >= 200 && value <= 243);
-    }
 
-    void writeRate()
-    {
-        QCOMPARE(Vardel::writeRate(60, 1'000'000'000), 60.0);
-        QVERIFY(qFuzzyCompare(Vardel::writeRate(30, 1'499'999'999), 30 * 1000.0 / 1499));
-        Session s(kTest);
-        s.ui.click();
-        QTRY_VERIFY(s.ui.capturing());
-        // Under half a second since the last measurement: nothing changes.
+        // Under half a second since the last measurement: nothing changes. Months into a
+        // session the frame counter wraps: the rate stays the frames of that second.
         const double before = Probe::currentFps(s.plugin);
         Probe::fpsLastTime(s.plugin) = steadyNowNs() - 400'000'000;
         Probe::updateFPS(s.plugin);
         QCOMPARE(Probe::currentFps(s.plugin), before);
-        // Months into a session the frame counter wraps: the rate stays the frames of that second.
         auto& frames = Probe::framesWritten(s.plugin);
         frames.store(std::numeric_limits<int>::max() - 2);
         Probe::fpsLastCount(s.plugin) = std::uint64_t(std::int64_t(frames.load()));

@@ -13,13 +13,11 @@ inline std::atomic<bool> threadCreationFails{false};
 
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 inline constexpr bool kCanFailThreadCreation = false;
+} // namespace Vardel::testing
 #else
 inline constexpr bool kCanFailThreadCreation = true;
-#endif
-
 } // namespace Vardel::testing
 
-#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
 #include <cerrno>
 #include <dlfcn.h>
 #include <pthread.h>
@@ -28,8 +26,6 @@ extern "C" int pthread_create(pthread_t* thread, const pthread_attr_t* attribute
 {
     using Create = int (*)(pthread_t*, const pthread_attr_t*, void* (*)(void*), void*);
     static const auto create = reinterpret_cast<Create>(::dlsym(RTLD_NEXT, "pthread_create"));
-    if (Vardel::testing::threadCreationFails.load())
-        return EAGAIN;
-    return create(thread, attributes, body, argument);
+    return Vardel::testing::threadCreationFails.load() ? EAGAIN : create(thread, attributes, body, argument);
 }
 #endif
