@@ -41,8 +41,9 @@ void PluginHost::shutdown()
     plugin_->shutdown();
     delete object_.data();
     plugin_ = nullptr;
-    // The store writes a burst of changes on the next turn of the event loop, which does not
-    // come once the host is on its way out: what the plug-in changed last is written now.
+    // The store hands a burst of changes to its thread on the next turn of the event loop,
+    // which does not come once the host is on its way out: what the plug-in changed last is
+    // written now, before the host goes on.
     settings_->flush();
     // The library stays loaded: the panel, built from its code, may outlive the object.
 }

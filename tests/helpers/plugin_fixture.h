@@ -32,16 +32,19 @@ struct PluginEnvironment {
     }
     ~PluginEnvironment() { SharedMemoryManager::instance().setVideoRingBufferName(previousRing); }
 
-    // What is on disk right now, read by an independent reader.
+    // What is on disk once the store has written what it holds, read by an independent reader.
     QVariant stored(const QString& key) const
     {
+        settings->flush();
         QSettings file(iniPath, QSettings::IniFormat);
         return file.value(QStringLiteral("Korvane/") + key);
     }
+    // A value stored earlier: the store reads its file only when it is made, so it goes
+    // through the store, and to disk.
     void store(const QString& key, const QVariant& value) const
     {
-        QSettings file(iniPath, QSettings::IniFormat);
-        file.setValue(QStringLiteral("Korvane/") + key, value);
+        settings->setPluginValue(QStringLiteral("Korvane"), key, value);
+        settings->flush();
     }
 };
 
