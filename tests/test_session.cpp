@@ -346,9 +346,9 @@ private slots:
     void theTestSourceRunsAtTheChosenRateAndThePanelShowsIt()
     {
         // 240 frames/s chosen: over two seconds read from the ring, consecutive frames come an
-        // interval apart on average (those delayed by a preemption left out), nothing comes faster, the frame thread sleeps between frames
-        // (a spin for the last millisecond of each would take a quarter of a core), and the
-        // panel shows the rate every second, not only the first.
+        // interval apart on average (those delayed by a preemption left out), nothing comes
+        // faster, the frame thread sleeps between frames (a spin for the last millisecond of
+        // each would take a quarter of a core), and the panel shows the rate every second.
         Session s(kTest);
         QMetaObject::invokeMethod(&s.plugin, "onCaptureResolutionChanged", Q_ARG(QString, QStringLiteral("64x48")));
         QVERIFY(s.ui.choose(s.ui.frameRates(), 240));
