@@ -1,6 +1,6 @@
 // A writer in a process of its own, for the ring tests to kill.
-//   ring_peer NAME   connects a writer to ring NAME (2 slots of 4096 bytes), prints "ready"
-//                    and waits to be killed
+//   ring_peer NAME   connects a writer to ring NAME (2 slots of 4096 bytes), marks it capturing,
+//                    prints "ready" and waits to be killed
 
 #include "host/ring/video_ring_buffer_writer.h"
 
@@ -12,6 +12,7 @@ int main(int argc, char** argv)
     Vardel::VideoRingBufferWriter writer;
     if (argc != 2 || !writer.connect(argv[1], 2, 4096))
         return 2;
+    writer.setCaptureActive(true);
     std::printf("ready\n");
     std::fflush(stdout);
     for (;;)
