@@ -137,28 +137,19 @@ private slots:
         // the last reader having it, stays far below that.
         const std::string name = testing::uniqueRingName("woken");
         VideoRingBufferWriter writer;
-        QVERIFY(writer.connect(name, 2, 4096));
         std::array<Reader, 4> readers;
-        std::array<std::atomic<int>, 4> newest{}; // the newest frame each reader has read
-        std::vector<std::jthread> threads;
-        for (std::size_t i = 0; i < readers.size(); ++i) {
-            QVERIFY(readers[i].attach(name));
-            threads.emplace_back([&reader = readers[i], &read = newest[i]](std::stop_token stop) {
-                while (!stop.stop_requested()) {
-                    if (reader.waitForFrame(100ms) == Reader::WaitResult::Frame)
-                        read = readFrame(reader), read.notify_all();
-                }
-            });
-        }
+        QVERIFY(writer.connect(name, 2, 4096)
+                && std::ranges::all_of(readers, [&](Reader& reader) { return reader.attach(name); }));
+        const auto waitAndRead = [](Reader* reader) { return reader->waitForFrame(5s), readFrame(*reader); };
         std::vector<double> rounds;
         for (int frame = 1; frame <= 15; ++frame) {
-            std::this_thread::sleep_for(20ms); // every reader back asleep
+            std::vector<std::future<int>> woken;
+            for (Reader& reader : readers)
+                woken.push_back(std::async(std::launch::async, waitAndRead, &reader));
+            std::this_thread::sleep_for(20ms); // every reader asleep
             const auto published = std::chrono::steady_clock::now();
             publish(writer, bgrFrameHeader(16, 16), std::uint8_t(frame));
-            for (auto& read : newest) {
-                for (int seen; (seen = read.load()) < frame;)
-                    read.wait(seen);
-            }
+            QVERIFY(std::ranges::all_of(woken, [&](auto& read) { return read.get() == frame; }));
             rounds.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - published)
                                  .count());
         }
