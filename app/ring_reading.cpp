@@ -12,7 +12,6 @@ RingReading::RingReading(VideoRingBufferReader& reader, FrameChecker checker, Ha
 
 RingReading::End RingReading::readWhile(const std::function<bool()>& keepGoing, std::chrono::milliseconds wait)
 {
-    lastFrame_ = 0;
     tornSeen_ = reader_.tornReads();
     while (keepGoing()) {
         switch (reader_.waitForFrame(wait)) {
@@ -31,6 +30,10 @@ RingReading::End RingReading::readWhile(const std::function<bool()>& keepGoing, 
 
 void RingReading::readOne()
 {
+    // The frames published after the last one the reader looked at (the newest when it
+    // attached, nothing when a new writer took the ring over) that it does not read now
+    // were missed; those before its attach were never its to read.
+    const std::uint64_t looked = reader_.lastReadFrameNumber();
     const auto result = reader_.readLatest(header_, pixels_);
     if (result == VideoRingBufferReader::ReadResult::Invalid) {
         handlers_.problem(QStringLiteral("refused: %1").arg(QString::fromStdString(reader_.lastError())));
@@ -42,11 +45,10 @@ void RingReading::readOne()
         return;
     second_.frame(double(steadyNowNs() - header_.timestampNs) / 1e6);
     ++totals_.frames;
-    if (lastFrame_ != 0 && header_.frameNumber > lastFrame_ + 1) {
-        totals_.skipped += header_.frameNumber - lastFrame_ - 1;
-        second_.skipped(header_.frameNumber - lastFrame_ - 1);
+    if (header_.frameNumber > looked + 1) {
+        totals_.skipped += header_.frameNumber - looked - 1;
+        second_.skipped(header_.frameNumber - looked - 1);
     }
-    lastFrame_ = header_.frameNumber;
     if (const auto problem = checker_.check(header_, pixels_)) {
         handlers_.problem(QStringLiteral("bad frame: %1").arg(*problem));
         ++totals_.bad;

@@ -34,8 +34,8 @@ public:
 
     RingReading(VideoRingBufferReader& reader, FrameChecker checker, Handlers handlers);
 
-    // Reads from the reader, just attached, while keepGoing() holds, waiting at most wait
-    // for each frame.
+    // Reads from the reader, attached, while keepGoing() holds, waiting at most wait for
+    // each frame.
     End readWhile(const std::function<bool()>& keepGoing, std::chrono::milliseconds wait);
     // Hands over the last second's figures once a second has passed since the last time.
     void tick();
@@ -50,7 +50,6 @@ private:
     Handlers handlers_;
     StatsAccumulator second_;
     Totals totals_;
-    std::uint64_t lastFrame_ = 0;
     std::uint64_t tornSeen_ = 0;
     std::chrono::steady_clock::time_point secondStart_ = std::chrono::steady_clock::now();
     FrameSlot header_;

@@ -2,7 +2,9 @@
 // while vardel-ring reads the same ring from another process, and their refusals of bad
 // command-line input.
 
+#include "capture/frame_header.h"
 #include "helpers/unique_names.h"
+#include "host/ring/video_ring_buffer_writer.h"
 
 #include <QProcess>
 #include <QRegularExpression>
@@ -50,6 +52,36 @@ private slots:
             QRegularExpression("summary frames=(\\d+) skipped=(\\d+) torn=\\d+ bad=0 size=640x480 writer=gone").match(seen);
         QVERIFY2(reader.exitCode() == 0 && summary.hasMatch()
                      && summary.captured(1).toInt() + summary.captured(2).toInt() >= 120,
+                 qPrintable(seen));
+    }
+
+    void vardelRingCountsFromItsAttachAndFailsOnBadFrames()
+    {
+        // 100 frames before it attaches are none of its business; then 51 at once, only the last
+        // signalled: it reads one or a few and counts the rest as skipped. Blank frames are sound
+        // but show no colour bars: the exit code tells a script that they were bad.
+        const std::string name = Vardel::testing::uniqueRingName("counted");
+        QProcess reader;
+        {
+            Vardel::VideoRingBufferWriter writer;
+            const Vardel::FrameSlot header = Vardel::bgrFrameHeader(16, 8);
+            QVERIFY(writer.connect(name, 64, header.dataSize));
+            const auto publish = [&](int frames) {
+                for (int i = 0; i < frames; ++i)
+                    writer.releaseWriteSlot(writer.acquireWriteSlot()->slotIndex, header);
+                writer.signalAllFrameEvents();
+            };
+            publish(100);
+            reader.start(QCoreApplication::applicationDirPath() + QStringLiteral("/vardel-ring"),
+                         {QString::fromStdString(name), "--seconds", "60", "--expect-test-pattern"});
+            QVERIFY(reader.waitForReadyRead(30000)); // attached: its first second's line
+            publish(51);
+        } // the writer goes: vardel-ring reads the last frame, then ends
+        QVERIFY(reader.waitForFinished(30000));
+        const QString seen = QString::fromLocal8Bit(reader.readAll());
+        const auto summary = QRegularExpression("frames=(\\d+) skipped=(\\d+) torn=0 bad=(\\d+)").match(seen);
+        QVERIFY2(summary.hasMatch() && summary.captured(1).toInt() + summary.captured(2).toInt() == 51
+                     && summary.captured(3) == summary.captured(1) && reader.exitCode() == 1,
                  qPrintable(seen));
     }
 

@@ -1,6 +1,6 @@
 // A writer in a process of its own, for the ring tests to kill.
 //   ring_peer NAME [SLOTS BYTES]   connects a writer to ring NAME (2 slots of 4096 bytes unless
-//                                  told), prints "ready" and waits to be killed
+//                                  told), marks it capturing, prints "ready" and waits to be killed
 
 #include "host/ring/video_ring_buffer_writer.h"
 
@@ -15,6 +15,7 @@ int main(int argc, char** argv)
     if ((argc != 2 && !sized)
         || !writer.connect(argv[1], sized ? std::atoi(argv[2]) : 2, sized ? std::atoi(argv[3]) : 4096))
         return 2;
+    writer.setCaptureActive(true);
     std::printf("ready\n");
     std::fflush(stdout);
     for (;;)
