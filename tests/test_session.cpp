@@ -118,7 +118,8 @@ private slots:
         s.device.openGate.close();
         s.ui.click();
         QTRY_COMPARE(s.device.openGate.held(), 1);
-        s.request(true); // the host asks again while the device opens
+        s.request(true); // the host asks again while the device opens: queued, not refused
+        QCoreApplication::processEvents();
         // Made again meanwhile, the panel offers no second start.
         s.panel.reset();
         s.usePanel(s.plugin.createWidget());
@@ -158,6 +159,7 @@ private slots:
         s.ui.click(); // the stop waits for the frame thread, stuck in the grab
         QVERIFY(s.ui.idle());
         s.ui.click();
+        QCoreApplication::processEvents(); // queued behind the stop, not refused
         QVERIFY(s.starting());
         s.choose(kTest); // a device change meanwhile is stored, not joined
         QCOMPARE(s.env.stored(QStringLiteral("videoSource")).toString(), kTest);
