@@ -1,8 +1,10 @@
 // The shared-memory ring: frame headers a reader must refuse, frames overwritten while they
 // are copied, every waiting reader woken, regions not to be written or read, a region
-// another process cuts short or writes over, and a writer killed outright and restarted.
+// another process cuts short or writes over, and a writer killed outright (with the host's
+// monitor in front of its region) and restarted.
 // (What a region's header may claim is fuzzed: tests/fuzz.)
 
+#include "app/ring_monitor.h"
 #include "capture/frame_header.h"
 #include "helpers/log_capture.h"
 #include "helpers/unique_names.h"
@@ -242,9 +244,12 @@ private slots:
 
     void aKilledWriterIsNoticedAndItsSuccessorFollowed()
     {
+        // The writer of a ring as large as the plug-in's (8 slots of 16 MiB), in a process of its own.
         const std::string name = testing::uniqueRingName("killed");
+        constexpr unsigned kSlots = 8, kSlotBytes = 16 << 20;
         QProcess peer;
-        peer.start(QCoreApplication::applicationDirPath() + QStringLiteral("/ring_peer"), {QString::fromStdString(name)});
+        peer.start(QCoreApplication::applicationDirPath() + "/ring_peer",
+                   {QString::fromStdString(name), QString::number(kSlots), QString::number(kSlotBytes)});
         QVERIFY(peer.waitForReadyRead(30000));
         Reader reader;
         QVERIFY(reader.attach(name) && reader.captureActive());
@@ -261,13 +266,25 @@ private slots:
         // Nobody wakes the waiter: it must look at the writer on its own, long before 30 s.
         QCOMPARE(waiting.wait_for(5s), std::future_status::ready);
         QCOMPARE(waiting.get(), Reader::WaitResult::WriterGone);
+        // The host's monitor in front of the dead writer's region costs next to nothing: it does not
+        // attach to it again and again (each attach maps and warms all of it).
+        std::atomic<bool> attached = false;
+        RingMonitor monitor(name);
+        QObject::connect(&monitor, &RingMonitor::secondElapsed, [&](const RingStats& s) { attached = s.attached; });
+        monitor.start();
+        std::this_thread::sleep_for(500ms); // it has found the writer gone
+        const std::clock_t before = std::clock(); // the process's CPU time
+        std::this_thread::sleep_for(1s);
+        const double spent = double(std::clock() - before) / CLOCKS_PER_SEC;
+        QVERIFY2(spent < 0.05, qPrintable(QString::number(spent))); // generous: 0.2 s attaching again and again
         // A new writer takes the region over in place: the reader follows without attaching again,
-        // and the dead host's capture no longer shows as running.
+        // the dead host's capture no longer shows as running, and the monitor attaches.
         VideoRingBufferWriter successor;
-        QVERIFY(successor.connect(name, 2, 4096) && !reader.captureActive());
+        QVERIFY(successor.connect(name, kSlots, kSlotBytes) && !reader.captureActive());
         publish(successor, bgrFrameHeader(16, 16), 4);
         QCOMPARE(reader.waitForFrame(5s), Reader::WaitResult::Frame);
         QCOMPARE(readFrame(reader), 4);
+        QTRY_VERIFY_WITH_TIMEOUT(attached, 5000); // once a second, it says whether it was attached
     }
 };
 

@@ -42,15 +42,11 @@ TEST(DeviceScan, ListsEveryDeviceReadsModesReleasesEverythingAndLeavesTheApartme
     // Every moniker uses up an index, also one without a readable name; names stand exactly.
     const Entries listed{L"0: USB Camera: Front: 1080p", L"5: ",        L"6: ",
                          L"7:  Camera ",                 L"8:  Camera ", L"10: Kamera \u00e4\u00df \U0001F4F7"};
-    struct Case {
-        const char* what;
-        std::optional<DWORD> callerMode; // the apartment the calling thread is in already
-        HRESULT initializeAnswer, createAnswer, categoryAnswer;
-        bool enumerator; // whether the category's answer comes with one
-        Entries entries;
-        std::optional<std::string> error;
-    };
-    const Case cases[] = {
+    // The apartment the calling thread is in already; the answers of CoInitializeEx, of
+    // CoCreateInstance and of the category, whether the category's answer comes with an
+    // enumerator -> the entries listed and the error.
+    using Error = std::optional<std::string>;
+    const std::tuple<const char*, std::optional<DWORD>, HRESULT, HRESULT, HRESULT, bool, Entries, Error> cases[] = {
         {"devices listed", {}, S_OK, S_OK, S_OK, true, listed, {}},
         {"no system device enumerator", {}, S_OK, REGDB_E_CLASSNOTREG, S_OK, true, {}, {}},
         {"category empty", {}, S_OK, S_OK, S_FALSE, false, {}, {}},
@@ -65,8 +61,9 @@ TEST(DeviceScan, ListsEveryDeviceReadsModesReleasesEverythingAndLeavesTheApartme
          initializationFailed + "80010106"},
     };
     fakes::TaskMemory& memory = fakes::taskMemory();
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
+    for (const auto& [what, callerMode, initializeAnswer, createAnswer, categoryAnswer, enumerator, entries, error] :
+         cases) {
+        SCOPED_TRACE(what);
         fakes::Devices devices;
         devices.add(Answer::Text, L"USB Camera: Front: 1080p", &screen);
         devices.add(Answer::Fails);
@@ -82,9 +79,9 @@ TEST(DeviceScan, ListsEveryDeviceReadsModesReleasesEverythingAndLeavesTheApartme
         devices.step(HRESULT(2), &devices.devices.emplace_back(Answer::Text, L"")); // success, not S_OK: the end
         devices.add(Answer::Text, L"never reached", &camera);
         fakes::SystemDeviceEnum systemDevices;
-        systemDevices.answer = c.categoryAnswer;
-        systemDevices.enumerator = c.enumerator ? &devices : nullptr;
-        script = fakes::Script{c.initializeAnswer, c.createAnswer, &systemDevices};
+        systemDevices.answer = categoryAnswer;
+        systemDevices.enumerator = enumerator ? &devices : nullptr;
+        script = fakes::Script{initializeAnswer, createAnswer, &systemDevices};
         const long allocationsBefore = memory.allocations;
         const long liveBefore = memory.live;
 
@@ -92,7 +89,7 @@ TEST(DeviceScan, ListsEveryDeviceReadsModesReleasesEverythingAndLeavesTheApartme
         std::vector<Modes> modes; // of devices 10, 0 and 12 (past the end of the walk)
         Apartment beforeScan, afterScan, afterCaller; // afterCaller: the caller's own one undone
         std::thread([&] {
-            const bool entered = c.callerMode && CoInitializeEx(nullptr, *c.callerMode) == S_OK;
+            const bool entered = callerMode && CoInitializeEx(nullptr, *callerMode) == S_OK;
             beforeScan = apartmentOfThisThread();
             scan = scanVideoInputDevices(scripted);
             modes = {deviceModes(scripted, 10), deviceModes(scripted, 0), deviceModes(scripted, 12)};
@@ -102,9 +99,9 @@ TEST(DeviceScan, ListsEveryDeviceReadsModesReleasesEverythingAndLeavesTheApartme
             afterCaller = apartmentOfThisThread();
         }).join();
 
-        EXPECT_EQ(scan.entries, c.entries);
-        EXPECT_EQ(scan.error, c.error);
-        EXPECT_EQ(modes, (std::vector<Modes>{c.entries.empty() ? Modes{} : read, {}, {}}));
+        EXPECT_EQ(scan.entries, entries);
+        EXPECT_EQ(scan.error, error);
+        EXPECT_EQ(modes, (std::vector<Modes>{entries.empty() ? Modes{} : read, {}, {}}));
         // Every fake is back at the test's one reference: nothing kept, nothing released twice.
         for (const long references : {systemDevices.references, devices.references, screen.references, camera.references,
                                       input.references, preview.references, capture.references, capture.held.references})
@@ -113,7 +110,7 @@ TEST(DeviceScan, ListsEveryDeviceReadsModesReleasesEverythingAndLeavesTheApartme
             EXPECT_TRUE(device.references == 1 && device.object.references == 1) << device.text;
         EXPECT_EQ(memory.live, liveBefore) << "strings and media types (task memory) left allocated";
         // The six strings the listed devices hand out, seen.
-        EXPECT_GE(memory.allocations - allocationsBefore, c.entries.empty() ? 0 : 6);
+        EXPECT_GE(memory.allocations - allocationsBefore, entries.empty() ? 0 : 6);
         EXPECT_EQ(afterScan, beforeScan);
         EXPECT_EQ(afterCaller, Apartment::None);
     }

@@ -1,6 +1,6 @@
-// The frame thread on Windows: its name and priority, and the test pattern's pacing by the
-// shared schedule with the Windows waits, once on a high-resolution timer and once on the
-// fallback that raises the timer resolution instead.
+// The frame thread on Windows, prepared as the plug-in prepares it (its name and priority),
+// pacing the test pattern by the shared schedule with the Windows waits, once on a
+// high-resolution timer and once on the fallback that raises the timer resolution instead.
 
 #include "capture/pacing.h"
 #include "capture/steady_clock.h"
@@ -19,20 +19,6 @@ using namespace Vardel;
 
 // In kernel32 since Windows 10 1607 (and in Wine), missing from mingw-w64's headers.
 extern "C" HRESULT WINAPI GetThreadDescription(HANDLE thread, PWSTR* description);
-
-TEST(FrameThread, IsNamedAndRaisedToHighest)
-{
-    int priority = 0;
-    PWSTR name = nullptr;
-    std::thread([&] {
-        win32::prepareFrameThread();
-        priority = GetThreadPriority(GetCurrentThread());
-        GetThreadDescription(GetCurrentThread(), &name);
-    }).join();
-    EXPECT_EQ(priority, THREAD_PRIORITY_HIGHEST);
-    EXPECT_EQ(std::wstring(name ? name : L""), L"korvane-frames");
-    LocalFree(name);
-}
 
 namespace {
 
@@ -68,19 +54,21 @@ double threadCpuSeconds()
 
 } // namespace
 
-TEST(FrameTimer, Paces240FramesPerSecondAndGivesBackWhatItHeld)
+TEST(FrameThread, IsNamedRaisedPaces240FramesPerSecondAndGivesBackWhatItHeld)
 {
     for (const bool refused : {false, true}) {
         const char* way = refused ? "timer resolution raised to 1 ms" : "high-resolution timer";
         SCOPED_TRACE(way);
         calls = Calls{refused};
-        int frames = 0;
+        int frames = 0, priority = 0;
+        PWSTR name = nullptr;
         std::vector<std::int64_t> lateness; // of each wait's return after its deadline, ns
         double cpuSeconds = 0;
-        {
+        std::thread([&] {
+            win32::prepareFrameThread();
+            priority = GetThreadPriority(GetCurrentThread());
+            GetThreadDescription(GetCurrentThread(), &name);
             win32::FrameTimer timer(counted);
-            EXPECT_TRUE(calls.flags & CREATE_WAITABLE_TIMER_HIGH_RESOLUTION);
-            EXPECT_EQ(calls.begun, refused ? 1 : 0);
             // One second at 240 frames/s, paced as the test pattern paces.
             FrameSchedule schedule{1'000'000'000 / 240, steadyNowNs()};
             const std::int64_t start = schedule.last;
@@ -92,9 +80,14 @@ TEST(FrameTimer, Paces240FramesPerSecondAndGivesBackWhatItHeld)
                 }
             }
             cpuSeconds += threadCpuSeconds();
-        }
+        }).join();
         DWORD handleFlags = 0; // asked before a failure report can reuse the handle's number
         const bool timerOpen = !refused && GetHandleInformation(calls.timer, &handleFlags);
+        EXPECT_EQ(priority, THREAD_PRIORITY_HIGHEST);
+        EXPECT_EQ(std::wstring(name ? name : L""), L"korvane-frames");
+        LocalFree(name);
+        EXPECT_TRUE(calls.flags & CREATE_WAITABLE_TIMER_HIGH_RESOLUTION);
+        EXPECT_EQ(calls.begun, refused ? 1 : 0);
         ASSERT_FALSE(lateness.empty());
         std::nth_element(lateness.begin(), lateness.begin() + lateness.size() / 2, lateness.end());
         const double medianMs = double(lateness[lateness.size() / 2]) / 1e6;
