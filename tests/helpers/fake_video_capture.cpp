@@ -78,13 +78,12 @@ bool FakeVideoCapture::set(int propId, double value)
 
 double FakeVideoCapture::get(int propId) const
 {
-    // Like V4L2: the size the device settled on, whatever was asked for.
+    // Like V4L2: the size the device settled on, whatever was asked for. Nothing else is
+    // known (0): the rate is taken as asked.
     if (propId == cv::CAP_PROP_FRAME_WIDTH)
         return device_->width;
     if (propId == cv::CAP_PROP_FRAME_HEIGHT)
         return device_->height;
-    if (propId == cv::CAP_PROP_FPS)
-        return device_->reportedFps;
     return 0.0;
 }
 

@@ -67,7 +67,6 @@ struct FakeDevice {
     int width = 64; // what the device delivers, whatever is asked for
     int height = 48;
     std::vector<CaptureMode> modes; // what the platform reports it offers
-    double reportedFps = 0;         // what get(CAP_PROP_FPS) answers; 0: cannot tell
     std::atomic<int> framesPerSecond{0}; // 0: as fast as asked
     std::atomic<long> failGrabsFrom{-1}; // grab fails for this frame and every later one
     std::atomic<long> wrongSizeFrom{-1}; // frames from this one on come 8 pixels narrower
@@ -109,7 +108,6 @@ public:
     void release() override;
     bool grab() override;
     bool retrieve(cv::OutputArray image, int flag) override;
-    bool read(cv::OutputArray image) override { return grab() && retrieve(image, 0); }
     bool set(int propId, double value) override;
     double get(int propId) const override;
 
