@@ -59,13 +59,10 @@ bool FakeVideoCapture::retrieve(cv::OutputArray image, int)
     const long wrongFrom = device_->wrongSizeFrom;
     const int width = wrongFrom >= 0 && frame >= wrongFrom ? device_->width - 8 : device_->width;
     image.create(device_->height, width, CV_8UC3);
+    // Packed rows: the caller's slot, or a new matrix when the size differs from it.
     cv::Mat pixels = image.getMat();
-    for (int row = 0; row < pixels.rows; ++row) {
-        std::uint8_t* bytes = pixels.ptr<std::uint8_t>(row);
-        const std::size_t base = std::size_t(row) * std::size_t(pixels.cols) * 3;
-        for (int i = 0; i < pixels.cols * 3; ++i)
-            bytes[i] = FakeDevice::byteOf(frame, base + std::size_t(i));
-    }
+    for (std::size_t i = 0; i < pixels.total() * 3; ++i)
+        pixels.data[i] = FakeDevice::byteOf(frame, i);
     return true;
 }
 
