@@ -21,7 +21,6 @@
 #include "helpers/log_capture.h"
 #include "helpers/plugin_fixture.h"
 #include "helpers/plugin_probe.h"
-#include "host/ring/video_ring_buffer_reader.h"
 
 #include <QDir>
 #include <QFile>
@@ -170,7 +169,6 @@ private slots:
             return korvaneLine("info", QStringLiteral("Opened Device %1 (BGR-only mode)").arg(what));
         };
         const auto error = [](const char* text) { return korvaneLine("error", QLatin1String(text)); };
-        const std::uint32_t yuyv = fourcc('Y', 'U', 'Y', 'V'), mjpg = fourcc('M', 'J', 'P', 'G');
         // Source, size asked (at 30 frames/s), size the device reports after the six calls, what it
         // offers, index opened (-1: none), format set after the six calls (0: none), log.
         const std::tuple<const char*, QSize, QSize, std::vector<CaptureMode>, int, std::uint32_t, QStringList> cases[] = {
@@ -180,7 +178,7 @@ private slots:
              {korvaneLine("warning", "Device 3: Tall %1 HD cannot deliver 1920x1080; capturing at 1920x1088 instead"),
               opened("3: Tall %1 HD at 1920x1088 30fps")}},
             // Raw too slow at that size, its JPEG faster though not fast enough.
-            {"2: Webcam", {64, 48}, {64, 48}, {{yuyv, 64, 48, 5}, {mjpg, 64, 48, 15}}, 2, mjpg,
+            {"2: Webcam", {64, 48}, {64, 48}, {{Y, 64, 48, 5}, {M, 64, 48, 15}}, 2, M,
              {korvaneLine("warning", "Device 2: Webcam cannot deliver 30fps at 64x48; capturing at 15fps instead"),
               opened("2: Webcam at 64x48 15fps")}},
             {"0: Huge", {640, 480}, {4096, 2160}, {}, 0, 0,
