@@ -322,14 +322,15 @@ private slots:
 
     void aFailingDevicePublishesNothingAndSaysSoOnce_data()
     {
-        QTest::addColumn<int>("fault"); // from the first frame on: 0 wrong size, 1 retrieve throws, 2 grab fails
+        // From the first frame on: 0 wrong size, 1 retrieve throws. Grabs that fail are the delivery
+        // watch's table in pacing() and, through the frame thread, the camera suite's removed and
+        // stalled cases.
+        QTest::addColumn<int>("fault");
         QTest::addColumn<QString>("log");
         QTest::newRow("wrong size") << 0 << "^warning Korvane: Device delivered 56x48 frames \\(3 channels\\), "
                                             "expected 64x48 BGR; dropping them$";
         QTest::newRow("back end throws") << 1 << "^warning Korvane: Device failed to deliver a frame: .*fake back end "
                                                  "failed while converting.*; dropping its frames$";
-        QTest::newRow("stops delivering") << 2 << "^warning Korvane: Device stopped delivering frames; retrying\n"
-                                                  "info Korvane: Device delivers frames again$";
     }
 
     void aFailingDevicePublishesNothingAndSaysSoOnce()
@@ -340,22 +341,20 @@ private slots:
         testing::FakeDevicePlugin plugin;
         plugin.initialize();
         auto& device = *plugin.device;
-        std::atomic<long>* const from[] = {&device.wrongSizeFrom, &device.throwFrom, &device.failGrabsFrom};
+        std::atomic<long>* const from[] = {&device.wrongSizeFrom, &device.throwFrom};
         from[fault]->store(0);
         QVERIFY(Probe::videoCapture(plugin)->open(0, cv::CAP_V4L2));
         testing::LogCapture lines;
         Probe::startLoop(plugin, false, 64, 48, 0);
         QTRY_VERIFY(device.grabs.load() > 2);
-        if (fault > 0) {
-            // Failing at once, as an unplugged device does: tried again after a pause (one grab
-            // per 5 ms), not in a spin. The bound allows five times as many.
+        if (fault == 1) {
+            // Failing on every frame, as a back end may for an unplugged device: tried again after
+            // a pause (one grab per 5 ms), not in a spin. The bound allows five times as many.
             const long grabs = device.grabs.load();
             const std::int64_t since = steadyNowNs();
             std::this_thread::sleep_for(200ms);
             QVERIFY(device.grabs.load() - grabs <= (steadyNowNs() - since) / 1'000'000 + 5);
         }
-        if (fault == 2)
-            QTRY_VERIFY_WITH_TIMEOUT(!lines.lines().isEmpty(), 10'000); // after a second without a frame
         QCOMPARE(Probe::framesWritten(plugin).load(), 0);
         from[fault]->store(-1); // healthy again: published without anyone restarting the session
         QTRY_VERIFY(Probe::framesWritten(plugin).load() > 0);

@@ -42,9 +42,6 @@ bool FakeVideoCapture::grab()
         std::this_thread::sleep_until(nextFrame_);
         nextFrame_ += std::chrono::nanoseconds(1'000'000'000 / fps);
     }
-    const long failFrom = device_->failGrabsFrom;
-    if (failFrom >= 0 && frame >= failFrom)
-        return false;
     current_ = frame;
     return true;
 }

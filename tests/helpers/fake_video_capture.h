@@ -2,8 +2,8 @@
 
 // A capture device for tests: opens chosen indices, records every call, and delivers
 // frames of a chosen size at a chosen rate. Gates hold an open or a grab until the test
-// lets it pass, as a slow or stalled device does; grabs can fail from a given frame on,
-// frames can come in the wrong size, and the back end can throw as OpenCV's do.
+// lets it pass, as a slow or stalled device does; from a given frame on, frames can come
+// in the wrong size, or the back end can throw as OpenCV's do.
 
 #include "helpers/plugin_fixture.h"
 #include "plugin/korvane_plugin.h"
@@ -68,7 +68,6 @@ struct FakeDevice {
     int height = 48;
     std::vector<CaptureMode> modes; // what the platform reports it offers
     std::atomic<int> framesPerSecond{0}; // 0: as fast as asked
-    std::atomic<long> failGrabsFrom{-1}; // grab fails for this frame and every later one
     std::atomic<long> wrongSizeFrom{-1}; // frames from this one on come 8 pixels narrower
     std::atomic<long> throwFrom{-1};     // retrieve throws for this frame and every later one
     Gate openGate;
