@@ -211,18 +211,18 @@ private slots:
     {
         CameraSession s;
         // The grab waits in the back end (up to its 10 s time-out); the warning comes about a
-        // second after the last frame all the same, and a resumed camera is published again.
+        // second after the last frame all the same.
         QVERIFY(s.start() && camera("pause"));
         const std::int64_t paused = steadyNowNs();
         QVERIFY(s.logged(kStopped) && s.ui.capturing());
         const double warnedAfter = double(steadyNowNs() - paused) / 1e9;
         qInfo("stall warning %.2f s after the camera paused", warnedAfter);
         QVERIFY(warnedAfter < 2.0);
-        QVERIFY(camera("resume") && s.logged(korvaneLine("info", "Device delivers frames again")));
 
-        // Stop, Start and another source while the camera stays paused: idle at once, the
-        // session thread gone within about a second, the start queued behind it.
-        QVERIFY(camera("pause") && s.stalled());
+        // Stop, Start and another source while the camera stays paused, after the warning, as
+        // vardel-host's end of --seconds comes: idle at once, the session thread gone within
+        // about a second (a silent camera's grab is cut short every quarter second), the start
+        // queued behind it.
         const std::int64_t stop = steadyNowNs();
         s.ui.click();
         QVERIFY(s.ui.idle());
@@ -232,33 +232,17 @@ private slots:
         const double stoppedAfter = double(steadyNowNs() - stop) / 1e9;
         qInfo("stop with a paused camera: the test source runs %.2f s after the click", stoppedAfter);
         QVERIFY(stoppedAfter < 2.5);
-        QVERIFY(s.stallBounded("source change, stop and start with a blocked grab"));
+        QVERIFY(s.stallBounded("source change, stop and start with a stalled camera"));
 
-        // The host exits while a grab waits.
+        // Back on the camera: one that resumes after the warning says so once; the host exits
+        // while a grab waits in the next stall.
         QVERIFY(camera("resume") && camera("ready") && s.choose(kCam) && s.capturing());
+        QVERIFY(camera("pause") && s.logged(kStopped, 2) && camera("resume"));
+        QVERIFY(s.logged(korvaneLine("info", "Device delivers frames again")));
         QVERIFY(camera("pause") && s.stalled());
         s.meter.start();
         s.plugin.shutdown();
         QVERIFY(s.stallBounded("shutdown with a blocked grab", 2500));
-    }
-
-    void theHostExitsOnTimeWithAPausedCamera()
-    {
-        // vardel-host under the same emulation (inherited from this suite), the camera paused a
-        // second into its three: it exits on time, having read the frames before the pause.
-        QTemporaryDir folder;
-        QProcess host;
-        host.start(QCoreApplication::applicationDirPath() + "/vardel-host",
-                   {"--headless", "--source", kCam, "--fps", "30", "--resolution", "1280x720", "--seconds", "3",
-                    "--settings", folder.filePath("s.ini"), "--ring-name",
-                    QString::fromStdString(testing::uniqueRingName("exit"))});
-        const std::int64_t started = steadyNowNs();
-        bench::runEventLoopFor(1200);
-        QVERIFY(camera("pause"));
-        QVERIFY(until([&] { return host.state() == QProcess::NotRunning; }));
-        const double took = double(steadyNowNs() - started) / 1e9;
-        qInfo("vardel-host --seconds 3 with the camera paused after a second: exited after %.2f s", took);
-        QVERIFY2(host.exitCode() == 0 && took < 6.0, host.readAllStandardError().constData());
     }
 };
 
