@@ -169,7 +169,6 @@ private slots:
         const auto opened = [](const QString& what) {
             return korvaneLine("info", QStringLiteral("Opened Device %1 (BGR-only mode)").arg(what));
         };
-        const auto error = [](const char* text) { return korvaneLine("error", QLatin1String(text)); };
         // Source, size asked (at 30 frames/s), size the device reports after the six calls, what it
         // offers, index opened (-1: none), format set after the six calls (0: none), log.
         const std::tuple<const char*, QSize, QSize, std::vector<CaptureMode>, int, std::uint32_t, QStringList> cases[] = {
@@ -183,8 +182,8 @@ private slots:
              {korvaneLine("warning", "Device 2: Webcam cannot deliver 30fps at 64x48; capturing at 15fps instead"),
               opened("2: Webcam at 64x48 15fps")}},
             {"0: Huge", {640, 480}, {4096, 2160}, {}, 0, 0,
-             {error("Device 0: Huge delivers 4096x2160 frames, more than a ring slot holds (16777216 bytes)")}},
-            {"-2: Ghost", {640, 480}, {640, 480}, {}, -1, 0, {error("Failed to open video source: -2: Ghost")}}};
+             {korvaneLine("error", "Device 0: Huge delivers 4096x2160 frames, more than a ring slot holds (16777216 bytes)")}},
+            {"-2: Ghost", {640, 480}, {640, 480}, {}, -1, 0, {korvaneLine("error", "Failed to open video source: -2: Ghost")}}};
         for (const auto& [source, asked, settled, modes, index, format, lines] : cases) {
             testing::PluginEnvironment env("open");
             testing::FakeDevicePlugin plugin;
