@@ -71,8 +71,7 @@ struct Driver {
     std::map<std::uint32_t, std::vector<v4l2_frmsizeenum>> sizes;
     std::map<std::tuple<std::uint32_t, std::uint32_t, std::uint32_t>, std::vector<v4l2_frmivalenum>> intervals;
 
-    template <typename Answer>
-    static int answer(const auto& table, const auto& key, Answer& argument)
+    static int answer(const auto& table, const auto& key, auto& argument)
     {
         const auto found = table.find(key);
         if (found == table.end())
