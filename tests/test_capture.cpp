@@ -400,7 +400,6 @@ private slots:
             {"USB 2 webcam at 1080p60: JPEG at 30", usb2, v4l2, 1920, 1080, 60, M, 30, true},
             {"USB 2 webcam at 1080p5: its own YUYV", usb2, v4l2, 1920, 1080, 5, 0, 5, true},
             {"USB 2 webcam at 720p30", usb2, v4l2, 1280, 720, 30, M, 60, true},
-            {"capture card, YUYV 1080p60", {{Y, 1920, 1080, 60}}, v4l2, 1920, 1080, 60, 0, 60, true},
             {"uncompressed, not the first pick", card, v4l2, 1920, 1080, 60, Y, 60, true},
             {"the pick made at the size", card, perSize, 1920, 1080, 60, 0, 60, true},
             {"no 1080p, asked for it", fast, v4l2, 1920, 1080, 30, 0, 0, false},
