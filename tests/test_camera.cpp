@@ -8,7 +8,7 @@
 
 #include "bench/stall_meter.h"
 #include "bench/thread_cpu.h"
-#include "capture/format_choice.h"
+#include "capture/capture_mode.h"
 #include "capture/platform.h"
 #include "helpers/plugin_fixture.h"
 #include "helpers/plugin_probe.h"
@@ -136,20 +136,17 @@ private slots:
         const int published = s.readRing("1280x720");
         QVERIFY(published > 60 && published < 135);
 
-        // Stop, Start again, to the test source and back while capturing.
-        s.ui.click();
-        QVERIFY(s.ui.idle());
-        QVERIFY(s.logged(kCaptureStopped) && camera("ready") && s.start());
+        // To the test source and back while capturing.
         QVERIFY(s.choose(kTest) && s.capturing(true));
         QVERIFY(camera("ready") && s.choose(kCam) && s.capturing());
-        QVERIFY(s.stallBounded("stop, start, source changes"));
 
-        // A size and a rate the camera cannot give: captured at its own, each said once, the
-        // user's choice kept.
+        // Stopped, then started again at a size and a rate the camera cannot give: captured at
+        // its own, each said once, the user's choice kept.
         s.ui.click();
-        QVERIFY(s.logged(kCaptureStopped, 4) && camera("ready")); // one for each source change too
+        QVERIFY(s.ui.idle() && s.logged(kCaptureStopped, 3) && camera("ready")); // one for each source change too
         QVERIFY(s.ui.choose(s.ui.resolutions(), "1920x1080") && s.ui.choose(s.ui.frameRates(), 60));
         QVERIFY(s.start());
+        QVERIFY(s.stallBounded("source changes, stop, start"));
         const QString cannot = QString("Device %1 cannot deliver %2; capturing at %3 instead").arg(kCam);
         QCOMPARE(s.log.count(korvaneLine("warning", cannot.arg("1920x1080", "1280x720"))), 1);
         QCOMPARE(s.log.count(korvaneLine("warning", cannot.arg("60fps at 1280x720", "30fps"))), 1);
@@ -167,22 +164,20 @@ private slots:
     {
         if (!kMjpgRun)
             QSKIP("test_camera_mjpg runs this, under the MJPG camera's emulation");
-        // The emulation names JPEG at one size and no rate, so the back end's own pick stays.
+        // The emulation names JPEG at one size and no rate, read through the real ioctls: the
+        // back end's own pick stays (test_capture's "rates unknown" rows, driver and choice).
         const std::vector<CaptureMode> modes = platform::deviceModes(kNode.toInt());
         QVERIFY(modes == (std::vector<CaptureMode>{{fourcc('M', 'J', 'P', 'G'), 1920, 1080, 0}}));
-        QVERIFY(!chooseFormat(modes, 1920, 1080, 30, platform::backendFormats()).fourcc);
 
         CameraSession s;
         QVERIFY(s.ui.choose(s.ui.resolutions(), "1920x1080") && s.start());
-        const int writtenBefore = s.frames();
         // Every byte of the last frame read within 2 of the colour: a flat picture keeps only
         // each 8x8 block's DC term through JPEG, quantised in steps of 5 at jpegenc's quality
         // 85 (under half a level of Y, Cb and Cr once scaled back), which the YCbCr
         // conversions both ways round to at most 2 per byte; measured: 0.
         const int published = s.readRing("1920x1080");
         // Decoding 1080p JPEG takes about 12 ms of a core a frame: 30 frames/s where the
-        // machine allows, at least half of that on a loaded one.
-        qInfo("MJPG 1920x1080 at 30: %.1f frames/s written", (s.frames() - writtenBefore) / 3.0);
+        // machine allows, at least half of that on a loaded one (readRing prints the count).
         QVERIFY(published > 45 && published < 135);
     }
 
@@ -216,18 +211,18 @@ private slots:
     {
         CameraSession s;
         // The grab waits in the back end (up to its 10 s time-out); the warning comes about a
-        // second after the last frame all the same, and a resumed camera is published again.
+        // second after the last frame all the same.
         QVERIFY(s.start() && camera("pause"));
         const std::int64_t paused = steadyNowNs();
         QVERIFY(s.logged(kStopped) && s.ui.capturing());
         const double warnedAfter = double(steadyNowNs() - paused) / 1e9;
         qInfo("stall warning %.2f s after the camera paused", warnedAfter);
         QVERIFY(warnedAfter < 2.0);
-        QVERIFY(camera("resume") && s.logged(korvaneLine("info", "Device delivers frames again")));
 
-        // Stop, Start and another source while the camera stays paused: idle at once, the
-        // session thread gone within about a second, the start queued behind it.
-        QVERIFY(camera("pause") && s.stalled());
+        // Stop, Start and another source while the camera stays paused, after the warning, as
+        // vardel-host's end of --seconds comes: idle at once, the session thread gone within
+        // about a second (a silent camera's grab is cut short every quarter second), the start
+        // queued behind it.
         const std::int64_t stop = steadyNowNs();
         s.ui.click();
         QVERIFY(s.ui.idle());
@@ -237,33 +232,17 @@ private slots:
         const double stoppedAfter = double(steadyNowNs() - stop) / 1e9;
         qInfo("stop with a paused camera: the test source runs %.2f s after the click", stoppedAfter);
         QVERIFY(stoppedAfter < 2.5);
-        QVERIFY(s.stallBounded("source change, stop and start with a blocked grab"));
+        QVERIFY(s.stallBounded("source change, stop and start with a stalled camera"));
 
-        // The host exits while a grab waits.
+        // Back on the camera: one that resumes after the warning says so once; the host exits
+        // while a grab waits in the next stall.
         QVERIFY(camera("resume") && camera("ready") && s.choose(kCam) && s.capturing());
+        QVERIFY(camera("pause") && s.logged(kStopped, 2) && camera("resume"));
+        QVERIFY(s.logged(korvaneLine("info", "Device delivers frames again")));
         QVERIFY(camera("pause") && s.stalled());
         s.meter.start();
         s.plugin.shutdown();
         QVERIFY(s.stallBounded("shutdown with a blocked grab", 2500));
-    }
-
-    void theHostExitsOnTimeWithAPausedCamera()
-    {
-        // vardel-host under the same emulation (inherited from this suite), the camera paused a
-        // second into its three: it exits on time, having read the frames before the pause.
-        QTemporaryDir folder;
-        QProcess host;
-        host.start(QCoreApplication::applicationDirPath() + "/vardel-host",
-                   {"--headless", "--source", kCam, "--fps", "30", "--resolution", "1280x720", "--seconds", "3",
-                    "--settings", folder.filePath("s.ini"), "--ring-name",
-                    QString::fromStdString(testing::uniqueRingName("exit"))});
-        const std::int64_t started = steadyNowNs();
-        bench::runEventLoopFor(1200);
-        QVERIFY(camera("pause"));
-        QVERIFY(until([&] { return host.state() == QProcess::NotRunning; }));
-        const double took = double(steadyNowNs() - started) / 1e9;
-        qInfo("vardel-host --seconds 3 with the camera paused after a second: exited after %.2f s", took);
-        QVERIFY2(host.exitCode() == 0 && took < 6.0, host.readAllStandardError().constData());
     }
 };
 

@@ -42,9 +42,6 @@ bool FakeVideoCapture::grab()
         std::this_thread::sleep_until(nextFrame_);
         nextFrame_ += std::chrono::nanoseconds(1'000'000'000 / fps);
     }
-    const long failFrom = device_->failGrabsFrom;
-    if (failFrom >= 0 && frame >= failFrom)
-        return false;
     current_ = frame;
     return true;
 }
@@ -59,13 +56,10 @@ bool FakeVideoCapture::retrieve(cv::OutputArray image, int)
     const long wrongFrom = device_->wrongSizeFrom;
     const int width = wrongFrom >= 0 && frame >= wrongFrom ? device_->width - 8 : device_->width;
     image.create(device_->height, width, CV_8UC3);
+    // Packed rows: the caller's slot, or a new matrix when the size differs from it.
     cv::Mat pixels = image.getMat();
-    for (int row = 0; row < pixels.rows; ++row) {
-        std::uint8_t* bytes = pixels.ptr<std::uint8_t>(row);
-        const std::size_t base = std::size_t(row) * std::size_t(pixels.cols) * 3;
-        for (int i = 0; i < pixels.cols * 3; ++i)
-            bytes[i] = FakeDevice::byteOf(frame, base + std::size_t(i));
-    }
+    for (std::size_t i = 0; i < pixels.total() * 3; ++i)
+        pixels.data[i] = FakeDevice::byteOf(frame, i);
     return true;
 }
 
@@ -78,13 +72,12 @@ bool FakeVideoCapture::set(int propId, double value)
 
 double FakeVideoCapture::get(int propId) const
 {
-    // Like V4L2: the size the device settled on, whatever was asked for.
+    // Like V4L2: the size the device settled on, whatever was asked for. Nothing else is
+    // known (0): the rate is taken as asked.
     if (propId == cv::CAP_PROP_FRAME_WIDTH)
         return device_->width;
     if (propId == cv::CAP_PROP_FRAME_HEIGHT)
         return device_->height;
-    if (propId == cv::CAP_PROP_FPS)
-        return device_->reportedFps;
     return 0.0;
 }
 

@@ -2,8 +2,8 @@
 
 // A capture device for tests: opens chosen indices, records every call, and delivers
 // frames of a chosen size at a chosen rate. Gates hold an open or a grab until the test
-// lets it pass, as a slow or stalled device does; grabs can fail from a given frame on,
-// frames can come in the wrong size, and the back end can throw as OpenCV's do.
+// lets it pass, as a slow or stalled device does; from a given frame on, frames can come
+// in the wrong size, or the back end can throw as OpenCV's do.
 
 #include "helpers/plugin_fixture.h"
 #include "plugin/korvane_plugin.h"
@@ -67,9 +67,7 @@ struct FakeDevice {
     int width = 64; // what the device delivers, whatever is asked for
     int height = 48;
     std::vector<CaptureMode> modes; // what the platform reports it offers
-    double reportedFps = 0;         // what get(CAP_PROP_FPS) answers; 0: cannot tell
     std::atomic<int> framesPerSecond{0}; // 0: as fast as asked
-    std::atomic<long> failGrabsFrom{-1}; // grab fails for this frame and every later one
     std::atomic<long> wrongSizeFrom{-1}; // frames from this one on come 8 pixels narrower
     std::atomic<long> throwFrom{-1};     // retrieve throws for this frame and every later one
     Gate openGate;
@@ -109,7 +107,6 @@ public:
     void release() override;
     bool grab() override;
     bool retrieve(cv::OutputArray image, int flag) override;
-    bool read(cv::OutputArray image) override { return grab() && retrieve(image, 0); }
     bool set(int propId, double value) override;
     double get(int propId) const override;
 

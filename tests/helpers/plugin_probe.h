@@ -2,7 +2,6 @@
 
 // White-box access to the plug-in and its engine for tests and benchmarks (both befriend it).
 
-#include "capture/capture_request.h"
 #include "capture/steady_clock.h"
 #include "plugin/korvane_plugin.h"
 
@@ -18,7 +17,6 @@
 namespace Vardel {
 
 struct KorvanePluginProbe {
-    static CaptureEngine& engine(KorvanePlugin& p) { return p.engine; }
     // A session has started and not been stopped, as the user-interface thread knows it.
     static bool running(KorvanePlugin& p) { return p.engine.isRunning(); }
     static std::atomic<int>& framesWritten(KorvanePlugin& p) { return p.engine.framesWritten; }
