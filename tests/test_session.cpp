@@ -40,7 +40,7 @@ struct Session : testing::FakeDeviceSession {
         env.store(QStringLiteral("videoSource"), source);
         initializeWithPanel();
     }
-    void request(bool start) { QMetaObject::invokeMethod(&plugin, "onCaptureToggleRequested", Q_ARG(bool, start)); }
+    bool request(bool start) { return QMetaObject::invokeMethod(&plugin, "onCaptureToggleRequested", Q_ARG(bool, start)); }
     void choose(const QString& source) { QMetaObject::invokeMethod(&plugin, "onVideoSourceChanged", Q_ARG(QString, source)); }
     int count(const char* level, const QString& message) const { return log.count(korvaneLine(level, message)); }
     bool starting() const { return ui.button()->text() == QLatin1String("Starting...") && !ui.button()->isEnabled(); }
@@ -112,38 +112,6 @@ private slots:
         QVERIFY(plugin.device->copy(plugin.device->opens).empty());
     }
 
-    void aStartDuringASlowOpenWaitsForItsAnswer()
-    {
-        // The host asks again while the device opens: queued, not refused. Then either the panel
-        // is made again (it offers no second start) and the open succeeds, or a stop comes and
-        // cancels the queued start of an open that fails.
-        for (const bool stopped : {false, true}) {
-            Session s;
-            s.device.openable = stopped ? std::set<int>{} : std::set<int>{0};
-            s.device.openGate.close();
-            s.ui.click();
-            QTRY_COMPARE(s.device.openGate.held(), 1);
-            s.request(true);
-            QCoreApplication::processEvents();
-            if (stopped) {
-                s.request(false);
-                s.device.openGate.open();
-                QVERIFY(Probe::settle(s.plugin) && s.ui.idle() && !Probe::running(s.plugin));
-                QCOMPARE(s.count("error", QStringLiteral("Failed to initialize capture for source: ") + kCam), 1);
-                continue;
-            }
-            s.panel.reset();
-            s.usePanel(s.plugin.createWidget());
-            QVERIFY(s.starting());
-            s.device.openGate.open();
-            QTRY_VERIFY(s.ui.capturing());
-            QVERIFY(!s.device.openGate.forced()); // the user-interface thread never waited for the open
-            QCOMPARE(s.device.copy(s.device.opens).size(), 1u);
-            s.request(true); // asked for while running: answered at once
-            QVERIFY(s.ui.capturing() && s.ui.button()->isEnabled());
-        }
-    }
-
     void aStartBehindABlockedGrabIsQueued()
     {
         Session s;
@@ -164,17 +132,24 @@ private slots:
         QVERIFY(Probe::testMode(s.plugin));
     }
 
-    void theSessionFollowsThePanelWhileStarting()
+    void whatComesWhileTheDeviceOpensWaitsForItsAnswer()
     {
         // While the device opens (and whether that succeeds or fails) the user picks another
         // device, rate or size, or refreshes the list: the session ends up on what the panel
-        // shows, and the settings hold it.
+        // shows, and the settings hold it. A second start the host asks for meanwhile is
+        // queued, not refused: a panel made again offers no start of its own, and a stop
+        // cancels the queued start. The user-interface thread never waits for the open.
         using Step = std::function<bool(Session&)>;
         const Step onTheTestSource = [](Session& s) {
-            return Probe::testMode(s.plugin) && s.ui.devices()->currentData() == kTest
+            return s.ui.capturing() && Probe::testMode(s.plugin) && s.ui.devices()->currentData() == kTest
                 && s.env.stored(QStringLiteral("videoSource")) == kTest;
         };
         const Step pickTheTestSource = [](Session& s) { return s.ui.choose(s.ui.devices(), kTest); };
+        const Step startAgain = [](Session& s) {
+            s.request(true);
+            QCoreApplication::processEvents();
+            return s.starting();
+        };
         const std::tuple<bool, Step, Step> cases[] = {
             {true, pickTheTestSource, onTheTestSource},
             {false, pickTheTestSource, onTheTestSource},
@@ -182,21 +157,36 @@ private slots:
             {true, [](Session& s) { return s.ui.choose(s.ui.frameRates(), 120) && s.ui.choose(s.ui.resolutions(), "640x480"); },
              [](Session& s) {
                  const auto sets = s.device.copy(s.device.sets); // of the second open, before its last three
-                 return s.device.copy(s.device.opens).size() == 2
+                 return s.ui.capturing() && s.device.copy(s.device.opens).size() == 2
                      && std::vector(sets.end() - 5, sets.end() - 2)
                      == std::vector<std::pair<int, double>>{{cv::CAP_PROP_FRAME_WIDTH, 640}, {cv::CAP_PROP_FRAME_HEIGHT, 480},
                                                             {cv::CAP_PROP_FPS, 120}};
              }},
+            {true,
+             [&](Session& s) {
+                 if (!startAgain(s))
+                     return false;
+                 s.panel.reset(); // the host deletes the panel and asks for a new one
+                 s.usePanel(s.plugin.createWidget());
+                 return s.starting();
+             },
+             [](Session& s) { return s.ui.capturing() && s.device.copy(s.device.opens).size() == 1; }},
+            {false, [&](Session& s) { return startAgain(s) && s.request(false); },
+             [](Session& s) {
+                 return Probe::settle(s.plugin) && s.ui.idle() && !Probe::running(s.plugin)
+                     && s.count("error", QStringLiteral("Failed to initialize capture for source: ") + kCam) == 1;
+             }},
         };
-        for (const auto& [opens, pick, follows] : cases) {
+        for (const auto& [opens, act, follows] : cases) {
             Session s;
             s.device.openable = opens ? std::set<int>{0} : std::set<int>{};
             s.device.openGate.close();
             s.ui.click();
             QTRY_COMPARE(s.device.openGate.held(), 1);
-            QVERIFY(pick(s));
+            QVERIFY(act(s));
             s.device.openGate.open();
-            QTRY_VERIFY(s.ui.capturing() && follows(s));
+            QTRY_VERIFY(follows(s));
+            QVERIFY(!s.device.openGate.forced());
         }
     }
 
@@ -206,6 +196,7 @@ private slots:
         s.ui.click();
         QTRY_VERIFY(s.ui.capturing());
         s.choose(kTest); // the source in use: nothing restarts, the settings are saved
+        s.request(true); // nothing to start: answered at once
         QVERIFY(s.ui.capturing());
         s.choose(kCam);
         QCOMPARE(s.ui.devices()->currentData().toString(), kCam);
