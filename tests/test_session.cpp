@@ -112,26 +112,6 @@ private slots:
         QVERIFY(s.plugin.device->copy(s.plugin.device->opens).empty()); // refused before the device is touched
     }
 
-    void aStartBehindABlockedGrabIsQueued()
-    {
-        Session s;
-        s.ui.click();
-        QTRY_VERIFY(s.ui.capturing());
-        s.device.grabGate.close();
-        QTRY_COMPARE(s.device.grabGate.held(), 1);
-        s.ui.click(); // the stop waits for the frame thread, stuck in the grab
-        QVERIFY(s.ui.idle());
-        s.ui.click();
-        QCoreApplication::processEvents(); // queued behind the stop, not refused
-        QVERIFY(s.starting());
-        s.choose(kTest); // a device change meanwhile is stored, not joined
-        QCOMPARE(s.env.stored(QStringLiteral("videoSource")).toString(), kTest);
-        s.device.grabGate.open();
-        QTRY_VERIFY(s.ui.capturing());
-        QVERIFY(!s.device.grabGate.forced());
-        QVERIFY(Probe::testMode(s.plugin));
-    }
-
     void whatComesWhileTheDeviceOpensWaitsForItsAnswer()
     {
         // While the device opens (and whether that succeeds or fails) the user picks another
@@ -190,7 +170,7 @@ private slots:
         }
     }
 
-    void sourceChangesRestartOnAWorker()
+    void sourceChangesAndStopsEndTheirSessionsOnWorkers()
     {
         Session s(kTest);
         s.ui.click();
@@ -202,15 +182,32 @@ private slots:
         QCOMPARE(s.ui.devices()->currentData().toString(), kCam);
         QTRY_VERIFY(s.ui.capturing() && !Probe::testMode(s.plugin));
         QTRY_VERIFY(Probe::framesWritten(s.plugin).load() > 0);
+        // A stop while the frame thread is stuck in a grab: the panel is idle at once, a start
+        // is queued behind the stop, not refused, and a device change meanwhile is stored,
+        // not joined.
+        s.device.grabGate.close();
+        QTRY_COMPARE(s.device.grabGate.held(), 1);
+        s.ui.click();
+        QVERIFY(s.ui.idle());
+        s.ui.click();
+        QCoreApplication::processEvents();
+        QVERIFY(s.starting());
         s.choose(kTest);
+        QCOMPARE(s.env.stored(QStringLiteral("videoSource")).toString(), kTest);
+        s.device.grabGate.open();
         QTRY_VERIFY(s.ui.capturing() && Probe::testMode(s.plugin));
-        // The device opened on a worker is closed on one, also by initialize and shutdown.
+        QVERIFY(!s.device.grabGate.forced());
+        // The device opened on a worker is closed on one, also by initialize, and by a
+        // shutdown that waits for a device still opening: nothing outlives the device.
         s.choose(kCam);
         QTRY_VERIFY(s.ui.capturing() && !Probe::testMode(s.plugin));
         s.plugin.initialize();
+        s.device.openGate.close(200ms);
         s.ui.click();
-        QTRY_VERIFY(s.ui.capturing());
+        QTRY_COMPARE(s.device.openGate.held(), 1);
         s.plugin.shutdown();
+        QVERIFY(!Probe::running(s.plugin) && !Probe::videoCapture(s.plugin));
+        QVERIFY(s.ui.idle());
         // Each session's device is opened, grabbed from and released on one thread of its own.
         const auto released = s.device.copy(s.device.releasedOn);
         QCOMPARE(released, s.device.copy(s.device.openedOn));
@@ -218,18 +215,6 @@ private slots:
         QVERIFY(!s.device.grabbedElsewhere);
         for (const auto& thread : released)
             QVERIFY(thread != std::this_thread::get_id());
-    }
-
-    void shutdownWaitsForADeviceStillOpening()
-    {
-        // Nothing outlives the device.
-        Session s;
-        s.device.openGate.close(200ms);
-        s.ui.click();
-        QTRY_COMPARE(s.device.openGate.held(), 1);
-        s.plugin.shutdown();
-        QVERIFY(!Probe::running(s.plugin) && !Probe::videoCapture(s.plugin));
-        QVERIFY(s.ui.idle());
     }
 
     void noThreadForARequestIsAnsweredInTheLog()
