@@ -35,23 +35,6 @@ struct Panel {
     }
 };
 
-// Closes each modal dialog that comes up while it lives, after handing it to onSeen (which
-// may delete it): a dialog nobody expected shows in seen instead of hanging the test.
-struct ModalWatcher : QTimer {
-    int seen = 0;
-    explicit ModalWatcher(const std::function<void(QMessageBox*)>& onSeen)
-    {
-        callOnTimeout([this, onSeen] {
-            if (const QPointer<QWidget> modal = QApplication::activeModalWidget(); modal && ++seen) {
-                onSeen(qobject_cast<QMessageBox*>(modal));
-                if (modal)
-                    modal->close();
-            }
-        });
-        start(10);
-    }
-};
-
 // The capture state as the user sees it: button text, checked, enabled; the write rate; how
 // many of the four choosers (device, refresh, frame rate, resolution) are enabled.
 using PanelState = std::tuple<QString, bool, bool, QString, int>;

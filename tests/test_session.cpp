@@ -13,7 +13,6 @@
 
 #include <QApplication>
 #include <QTest>
-#include <QTimer>
 #include <QToolButton>
 
 #include <fcntl.h>
@@ -292,15 +291,9 @@ private slots:
         s.choose(kCam);
         QCOMPARE(s.env.stored(QStringLiteral("captureFrameRate")).toInt(), 45);
         // The panel made for the host warns before 1440p, then passes the choice on.
-        int warnings = 0;
-        QTimer closer;
-        closer.callOnTimeout([&] {
-            if (QWidget* modal = QApplication::activeModalWidget(); modal && ++warnings)
-                modal->close();
-        });
-        closer.start(10);
+        const testing::ModalWatcher watcher([](QMessageBox*) {});
         QVERIFY(s.ui.choose(s.ui.resolutions(), QStringLiteral("2560x1440")));
-        QCOMPARE(warnings, 1);
+        QCOMPARE(watcher.seen, 1);
         QCOMPARE(s.env.stored(QStringLiteral("captureResolution")).toString(), QStringLiteral("2560x1440"));
     }
 
