@@ -36,8 +36,7 @@ struct PanelDriver : PanelControls {
     bool capturing() const
     {
         return button()->text() == QLatin1String("Stop Capture") && PanelControls::capturing()
-            && rateLabel()->text().startsWith(QLatin1String("Write FPS: ")) && !devices()->isEnabled()
-            && !frameRates()->isEnabled() && !resolutions()->isEnabled();
+            && !devices()->isEnabled() && !frameRates()->isEnabled() && !resolutions()->isEnabled();
     }
 };
 
