@@ -5,10 +5,16 @@
 
 #include "app/panel_controls.h"
 
+#include <QApplication>
 #include <QComboBox>
 #include <QLabel>
+#include <QMessageBox>
+#include <QPointer>
 #include <QPushButton>
 #include <QTest>
+#include <QTimer>
+
+#include <functional>
 
 namespace Vardel::testing {
 
@@ -30,8 +36,24 @@ struct PanelDriver : PanelControls {
     bool capturing() const
     {
         return button()->text() == QLatin1String("Stop Capture") && PanelControls::capturing()
-            && rateLabel()->text().startsWith(QLatin1String("Write FPS: ")) && !devices()->isEnabled()
-            && !frameRates()->isEnabled() && !resolutions()->isEnabled();
+            && !devices()->isEnabled() && !frameRates()->isEnabled() && !resolutions()->isEnabled();
+    }
+};
+
+// Closes each modal dialog that comes up while it lives, after handing it to onSeen (which
+// may delete it): a dialog nobody expected shows in seen instead of hanging the test.
+struct ModalWatcher : QTimer {
+    int seen = 0;
+    explicit ModalWatcher(const std::function<void(QMessageBox*)>& onSeen)
+    {
+        callOnTimeout([this, onSeen] {
+            if (const QPointer<QWidget> modal = QApplication::activeModalWidget(); modal && ++seen) {
+                onSeen(qobject_cast<QMessageBox*>(modal));
+                if (modal)
+                    modal->close();
+            }
+        });
+        start(10);
     }
 };
 
