@@ -11,6 +11,7 @@
 #include <QTest>
 #include <QToolButton>
 
+#include <functional>
 #include <random>
 
 using namespace Vardel;
@@ -34,69 +35,52 @@ private slots:
             return made;
         };
         auto session = fresh();
-        int running = 0;
-        for (int step = 0; step < steps; ++step) {
-            auto& s = *session;
-            switch (random() % 10) {
-            case 0:
-                if (s.panel && s.ui.button()->isEnabled())
-                    s.ui.click();
-                break;
-            case 1:
-                QMetaObject::invokeMethod(&s.plugin, "onCaptureToggleRequested", Q_ARG(bool, random() % 2 == 0));
-                break;
-            case 2:
-                QMetaObject::invokeMethod(&s.plugin, "onVideoSourceChanged", Q_ARG(QString, sources[random() % 3]));
-                break;
-            case 3:
+        using S = testing::FakeDeviceSession;
+        // One user or host action each, chosen at random.
+        const std::function<void(S&)> actions[] = {
+            [](S& s) { if (s.panel && s.ui.button()->isEnabled()) s.ui.click(); },
+            [&](S& s) { QMetaObject::invokeMethod(&s.plugin, "onCaptureToggleRequested", Q_ARG(bool, random() % 2 == 0)); },
+            [&](S& s) { QMetaObject::invokeMethod(&s.plugin, "onVideoSourceChanged", Q_ARG(QString, sources[random() % 3])); },
+            [&](S& s) {
                 QMetaObject::invokeMethod(&s.plugin, "onCaptureResolutionChanged",
                                           Q_ARG(QString, random() % 4 ? QStringLiteral("64x48") : QStringLiteral("4x4")));
-                break;
-            case 4:
-                if (s.panel && s.ui.refresh()->isEnabled())
-                    QTest::mouseClick(s.ui.refresh(), Qt::LeftButton);
-                break;
-            case 5:
-                // Once running is seen the start worker has written the statistics.
-                if (Probe::running(s.plugin))
+            },
+            [](S& s) { if (s.panel && s.ui.refresh()->isEnabled()) QTest::mouseClick(s.ui.refresh(), Qt::LeftButton); },
+            [](S& s) {
+                if (Probe::running(s.plugin)) // once running is seen the start has written the statistics
                     Probe::fpsLastTime(s.plugin) -= 1'000'000'000;
                 Probe::updateFPS(s.plugin);
-                break;
-            case 6:
+            },
+            [&](S& s) {
                 if (!s.panel)
                     s.usePanel(s.plugin.createWidget());
                 else if (random() % 8 == 0)
                     s.panel.reset(); // the host drops the panel
-                break;
-            case 7:
-                if (random() % 10 == 0) {
-                    session = fresh();
-                    continue;
-                }
-                break;
-            case 8:
-                QCoreApplication::processEvents();
-                break;
-            case 9:
+            },
+            [&](S&) { if (random() % 10 == 0) session = fresh(); }, // the host makes the plug-in anew
+            [](S&) { QCoreApplication::processEvents(); },
+            [&](S& s) {
                 if (s.panel && s.ui.frameRates()->isEnabled())
                     s.ui.choose(s.ui.frameRates(), std::array{30, 60, 120, 240}[random() % 4]);
-                break;
-            }
-            if (step % 50 == 49) {
-                Probe::settle(s.plugin);
-                const bool capturing = Probe::running(s.plugin);
-                running += capturing;
-                if (s.panel) {
-                    const QString where = QStringLiteral("step %1").arg(step);
-                    QVERIFY2(s.ui.button()->isEnabled(), qPrintable(where));
-                    QVERIFY2(s.ui.button()->isChecked() == capturing, qPrintable(where));
-                    QVERIFY2(s.ui.choosersEnabled() == !capturing, qPrintable(where));
-                    // What runs is what the panel shows.
-                    QVERIFY2(!capturing || (Probe::testMode(s.plugin) == (s.ui.devices()->currentIndex() == 0)
-                                            && Probe::sessionFrameRate(s.plugin) == s.ui.frameRates()->currentData().toInt()),
-                             qPrintable(where));
-                }
-            }
+            },
+        };
+        int running = 0;
+        for (int step = 0; step < steps; ++step) {
+            actions[random() % std::size(actions)](*session);
+            if (step % 50 != 49)
+                continue;
+            auto& s = *session;
+            Probe::settle(s.plugin);
+            const bool capturing = Probe::running(s.plugin);
+            running += capturing;
+            // The panel shows the state, and what runs is what it shows.
+            QVERIFY2(!s.panel
+                         || (s.ui.button()->isEnabled() && s.ui.button()->isChecked() == capturing
+                             && s.ui.choosersEnabled() == !capturing
+                             && (!capturing
+                                 || (Probe::testMode(s.plugin) == (s.ui.devices()->currentIndex() == 0)
+                                     && Probe::sessionFrameRate(s.plugin) == s.ui.frameRates()->currentData().toInt()))),
+                     qPrintable(QStringLiteral("step %1").arg(step)));
         }
         qInfo("%d of the quiet checks found a session running", running);
         QVERIFY(running > 0);
