@@ -318,47 +318,42 @@ private slots:
         QCOMPARE(decoder.decode(jpeg.data(), jpeg.size(), slot.data, 16, 8), JpegDecoder::Result::Failed);
     }
 
-    void aFailingDevicePublishesNothingAndSaysSoOnce_data()
-    {
-        // From the first frame on: 0 wrong size, 1 retrieve throws. Grabs that fail are the delivery
-        // watch's table in pacing() and, through the frame thread, the camera suite's removed and
-        // stalled cases.
-        QTest::addColumn<int>("fault");
-        QTest::addColumn<QString>("log");
-        QTest::newRow("wrong size") << 0 << "^warning Korvane: Device delivered 56x48 frames \\(3 channels\\), "
-                                            "expected 64x48 BGR; dropping them$";
-        QTest::newRow("back end throws") << 1 << "^warning Korvane: Device failed to deliver a frame: .*fake back end "
-                                                 "failed while converting.*; dropping its frames$";
-    }
-
     void aFailingDevicePublishesNothingAndSaysSoOnce()
     {
-        QFETCH(int, fault);
-        QFETCH(QString, log);
-        testing::PluginEnvironment env("device");
-        testing::FakeDevicePlugin plugin;
-        plugin.initialize();
-        auto& device = *plugin.device;
-        std::atomic<long>* const from[] = {&device.wrongSizeFrom, &device.throwFrom};
-        from[fault]->store(0);
-        QVERIFY(Probe::videoCapture(plugin)->open(0, cv::CAP_V4L2));
-        testing::LogCapture lines;
-        Probe::startLoop(plugin, false, 64, 48, 0);
-        QTRY_VERIFY(device.grabs.load() > 2);
-        if (fault == 1) {
-            // Failing on every frame, as a back end may for an unplugged device: tried again after
-            // a pause (one grab per 5 ms), not in a spin. The bound allows five times as many.
-            const long grabs = device.grabs.load();
-            const std::int64_t since = steadyNowNs();
-            std::this_thread::sleep_for(200ms);
-            QVERIFY(device.grabs.load() - grabs <= (steadyNowNs() - since) / 1'000'000 + 5);
+        // From the first frame on, frames of the wrong size or a retrieve that throws. Grabs that
+        // fail are the delivery watch's table in pacing() and, through the frame thread, the
+        // camera suite's removed and stalled cases.
+        using testing::FakeDevice;
+        const std::pair<std::atomic<long> FakeDevice::*, const char*> faults[] = {
+            {&FakeDevice::wrongSizeFrom,
+             "^warning Korvane: Device delivered 56x48 frames \\(3 channels\\), expected 64x48 BGR; dropping them$"},
+            {&FakeDevice::throwFrom,
+             "^warning Korvane: Device failed to deliver a frame: .*fake back end failed while converting.*; dropping its frames$"}};
+        for (const auto& [from, log] : faults) {
+            testing::PluginEnvironment env("device");
+            testing::FakeDevicePlugin plugin;
+            plugin.initialize();
+            FakeDevice& device = *plugin.device;
+            (device.*from).store(0);
+            QVERIFY(Probe::videoCapture(plugin)->open(0, cv::CAP_V4L2));
+            testing::LogCapture lines;
+            Probe::startLoop(plugin, false, 64, 48, 0);
+            QTRY_VERIFY(device.grabs.load() > 2);
+            if (from == &FakeDevice::throwFrom) {
+                // Failing on every frame, as a back end may for an unplugged device: tried again after
+                // a pause (one grab per 5 ms), not in a spin. The bound allows five times as many.
+                const long grabs = device.grabs.load();
+                const std::int64_t since = steadyNowNs();
+                std::this_thread::sleep_for(200ms);
+                QVERIFY(device.grabs.load() - grabs <= (steadyNowNs() - since) / 1'000'000 + 5);
+            }
+            QCOMPARE(Probe::framesWritten(plugin).load(), 0);
+            (device.*from).store(-1); // healthy again: published without anyone restarting the session
+            QTRY_VERIFY(Probe::framesWritten(plugin).load() > 0);
+            Probe::stopLoop(plugin);
+            const QString logged = lines.lines().join(QLatin1Char('\n'));
+            QVERIFY2(QRegularExpression(QLatin1String(log)).match(logged).hasMatch(), qPrintable(logged));
         }
-        QCOMPARE(Probe::framesWritten(plugin).load(), 0);
-        from[fault]->store(-1); // healthy again: published without anyone restarting the session
-        QTRY_VERIFY(Probe::framesWritten(plugin).load() > 0);
-        Probe::stopLoop(plugin);
-        const QString logged = lines.lines().join(QLatin1Char('\n'));
-        QVERIFY2(QRegularExpression(log).match(logged).hasMatch(), qPrintable(logged));
     }
 
     void capabilitiesAsTheDriverAnswers()
