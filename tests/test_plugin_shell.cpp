@@ -59,43 +59,38 @@ private slots:
         QVERIFY(QApplication::topLevelWidgets().isEmpty());
     }
 
-    void settingsAreTakenAsStoredAndWrittenWhole_data()
-    {
-        QTest::addColumn<bool>("manager");
-        QTest::addColumn<QVariantList>("stored"); // source, frame rate, resolution
-        QTest::addColumn<QStringList>("loaded");
-        QTest::newRow("none stored") << true << QVariantList{} << QStringList{"", "60", "1920x1080"};
-        QTest::newRow("a frame rate that is text") << true << QVariantList{"3: Capture: Card", "fast", 1234}
-                                                   << QStringList{"3: Capture: Card", "0", "1234"};
-        QTest::newRow("no settings manager") << false << QVariantList{"3: Cam", "30", "640x480"}
-                                             << QStringList{"", "60", "1920x1080"};
-    }
-
     void settingsAreTakenAsStoredAndWrittenWhole()
     {
-        QFETCH(bool, manager);
-        QFETCH(QVariantList, stored);
-        QFETCH(QStringList, loaded);
-        testing::PluginEnvironment env;
-        for (qsizetype i = 0; i < stored.size(); ++i)
-            env.store(QStringList{"videoSource", "captureFrameRate", "captureResolution"}[i], stored[i]);
-        testing::LogCapture log;
-        KorvanePlugin plugin;
-        if (manager)
-            plugin.setSettingsManager(env.settings.get());
-        QVERIFY(plugin.initialize());
-        QCOMPARE((QStringList{Probe::videoSource(plugin), QString::number(Probe::captureFrameRate(plugin)),
-                              Probe::captureResolution(plugin)}), loaded);
-        // Every change writes all three keys, also into a file that has lost them; without a
-        // manager nothing is written, and only initialize says so.
-        QFile::remove(env.iniPath);
-        QVERIFY(QMetaObject::invokeMethod(&plugin, "onCaptureResolutionChanged", Q_ARG(QString, "1280x720")));
-        QCOMPARE(onDisk(env), (manager ? QStringList{loaded[0], loaded[1], "1280x720"} : QStringList(3)));
-        QFile::remove(env.iniPath);
-        QVERIFY(QMetaObject::invokeMethod(&plugin, "onCaptureFrameRateChanged", Q_ARG(int, 240)));
-        QCOMPARE(onDisk(env), (manager ? QStringList{loaded[0], "240", "1280x720"} : QStringList(3)));
-        QCOMPARE(log.lines(), manager ? QStringList{} : QStringList{testing::korvaneLine("warning",
-                                                          "SettingsManager not available, using defaults")});
+        // Whether the host hands over its store, what is stored (source, frame rate,
+        // resolution) -> what the plug-in takes.
+        const std::tuple<const char*, bool, QVariantList, QStringList> rows[] = {
+            {"none stored", true, {}, {"", "60", "1920x1080"}},
+            {"a frame rate that is text", true, {"3: Capture: Card", "fast", 1234}, {"3: Capture: Card", "0", "1234"}},
+            {"no settings manager", false, {"3: Cam", "30", "640x480"}, {"", "60", "1920x1080"}},
+        };
+        for (const auto& [what, manager, stored, loaded] : rows) {
+            testing::PluginEnvironment env;
+            for (qsizetype i = 0; i < stored.size(); ++i)
+                env.store(QStringList{"videoSource", "captureFrameRate", "captureResolution"}[i], stored[i]);
+            testing::LogCapture log;
+            KorvanePlugin plugin;
+            if (manager)
+                plugin.setSettingsManager(env.settings.get());
+            QVERIFY(plugin.initialize());
+            QCOMPARE((QStringList{what, Probe::videoSource(plugin), QString::number(Probe::captureFrameRate(plugin)),
+                                  Probe::captureResolution(plugin)}),
+                     QStringList{what} + loaded);
+            // Every change writes all three keys, also into a file that has lost them; without a
+            // manager nothing is written, and only initialize says so.
+            QFile::remove(env.iniPath);
+            QVERIFY(QMetaObject::invokeMethod(&plugin, "onCaptureResolutionChanged", Q_ARG(QString, "1280x720")));
+            QCOMPARE(onDisk(env), (manager ? QStringList{loaded[0], loaded[1], "1280x720"} : QStringList(3)));
+            QFile::remove(env.iniPath);
+            QVERIFY(QMetaObject::invokeMethod(&plugin, "onCaptureFrameRateChanged", Q_ARG(int, 240)));
+            QCOMPARE(onDisk(env), (manager ? QStringList{loaded[0], "240", "1280x720"} : QStringList(3)));
+            QCOMPARE(log.lines(), manager ? QStringList{} : QStringList{testing::korvaneLine("warning",
+                                                              "SettingsManager not available, using defaults")});
+        }
     }
 
     void shutdownWhileCapturingStopsAndEveryShutdownWrites()

@@ -92,37 +92,34 @@ private slots:
         QCOMPARE(reader.waitForFrame(5s), VideoRingBufferReader::WaitResult::Frame);
     }
 
-    void refusalsSayWhy_data()
-    {
-        QTest::addColumn<QString>("when");
-        QTest::addColumn<QString>("error");
-        QTest::newRow("before initialize") << "constructed" << "Capture is not available: the plug-in has not been initialized";
-        QTest::newRow("queued before shutdown") << "shut down" << "Capture is not available: the plug-in has been shut down";
-        QTest::newRow("no ring") << "no ring" << "Capture is not available: the video ring buffer bad/name is not connected";
-        QTest::newRow("resolution") << "1920X1080" << "Invalid resolution format";
-        QTest::newRow("too large") << "4096x2160"
-                                   << "Capture size 4096x2160 needs 26542080 bytes per frame, more than a ring slot holds (16777216 bytes)";
-    }
     void refusalsSayWhy()
     {
-        QFETCH(QString, when);
-        QFETCH(QString, error);
-        testing::FakeDeviceSession s("refusal", 64, 48, 200);
-        s.env.store(QStringLiteral("videoSource"), kCam);
-        s.env.store(QStringLiteral("captureResolution"), when.front().isDigit() ? when : QStringLiteral("64x48"));
-        if (when == QLatin1String("no ring"))
-            SharedMemoryManager::instance().setVideoRingBufferName(QStringLiteral("bad/name"));
-        if (when != QLatin1String("constructed"))
-            s.plugin.initialize();
-        // Queued, as the host may ask: one queued just before shutdown is refused by
-        // shutdown's own event processing.
-        QMetaObject::invokeMethod(&s.plugin, "onCaptureToggleRequested", Qt::QueuedConnection, Q_ARG(bool, true));
-        if (when == QLatin1String("shut down"))
-            s.plugin.shutdown();
-        Probe::settle(s.plugin);
-        QCOMPARE(s.log.count(korvaneLine("error", error)), 1);
-        QVERIFY(!Probe::running(s.plugin));
-        QVERIFY(s.plugin.device->copy(s.plugin.device->opens).empty()); // refused before the device is touched
+        // When the start is asked for (or the resolution stored) -> the error line.
+        const std::pair<QString, QString> rows[] = {
+            {"constructed", "Capture is not available: the plug-in has not been initialized"},
+            {"shut down", "Capture is not available: the plug-in has been shut down"},
+            {"no ring", "Capture is not available: the video ring buffer bad/name is not connected"},
+            {"1920X1080", "Invalid resolution format"},
+            {"4096x2160", "Capture size 4096x2160 needs 26542080 bytes per frame, more than a ring slot holds (16777216 bytes)"},
+        };
+        for (const auto& [when, error] : rows) {
+            testing::FakeDeviceSession s("refusal", 64, 48, 200);
+            s.env.store(QStringLiteral("videoSource"), kCam);
+            s.env.store(QStringLiteral("captureResolution"), when.front().isDigit() ? when : QStringLiteral("64x48"));
+            if (when == QLatin1String("no ring"))
+                SharedMemoryManager::instance().setVideoRingBufferName(QStringLiteral("bad/name"));
+            if (when != QLatin1String("constructed"))
+                s.plugin.initialize();
+            // Queued, as the host may ask: one queued just before shutdown is refused by
+            // shutdown's own event processing.
+            QMetaObject::invokeMethod(&s.plugin, "onCaptureToggleRequested", Qt::QueuedConnection, Q_ARG(bool, true));
+            if (when == QLatin1String("shut down"))
+                s.plugin.shutdown();
+            Probe::settle(s.plugin);
+            QVERIFY2(s.log.count(korvaneLine("error", error)) == 1, qPrintable(when));
+            QVERIFY(!Probe::running(s.plugin));
+            QVERIFY(s.plugin.device->copy(s.plugin.device->opens).empty()); // refused before the device is touched
+        }
     }
 
     void whatComesWhileTheDeviceOpensWaitsForItsAnswer()
