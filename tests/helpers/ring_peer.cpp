@@ -1,6 +1,6 @@
 // A writer in a process of its own, for the ring tests to kill.
-//   ring_peer NAME [SLOTS BYTES]   connects a writer to ring NAME (2 slots of 4096 bytes unless
-//                                  told), marks it capturing, prints "ready" and waits to be killed
+//   ring_peer NAME SLOTS BYTES   connects a writer to ring NAME with SLOTS slots of BYTES,
+//                                marks it capturing, prints "ready" and waits to be killed
 
 #include "host/ring/video_ring_buffer_writer.h"
 
@@ -11,9 +11,7 @@
 int main(int argc, char** argv)
 {
     Vardel::VideoRingBufferWriter writer;
-    const bool sized = argc == 4;
-    if ((argc != 2 && !sized)
-        || !writer.connect(argv[1], sized ? std::atoi(argv[2]) : 2, sized ? std::atoi(argv[3]) : 4096))
+    if (argc != 4 || !writer.connect(argv[1], std::atoi(argv[2]), std::atoi(argv[3])))
         return 2;
     writer.setCaptureActive(true);
     std::printf("ready\n");
